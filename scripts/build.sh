@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds the program into build/ (and, with --fuzz, the
-# libFuzzer targets into build/fuzz with clang). Builds are serialised through
+# libFuzzer targets into build/fuzz with clang). Other arguments name the
+# only targets to build, e.g. scripts/build.sh content-ValueCipher. Builds are serialised through
 # a lock file so that two callers on this machine never compile at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,9 +9,18 @@ ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 LOCK=${DAVERI_BUILD_LOCK:-/tmp/daveri-build.lock}
 
+FUZZ=0
+TARGETS=()
+for arg in "$@"; do
+  case "$arg" in
+    --fuzz) FUZZ=1 ;;
+    *) TARGETS+=(--target "$arg") ;;
+  esac
+done
+
 build_main() {
   cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$ROOT/build" -j "$JOBS"
+  cmake --build "$ROOT/build" -j "$JOBS" "${TARGETS[@]}"
 }
 
 build_fuzz() {
@@ -22,5 +32,5 @@ build_fuzz() {
 (
   flock 9
   build_main
-  if [ "${1:-}" = "--fuzz" ]; then build_fuzz; fi
+  if [ "$FUZZ" = 1 ]; then build_fuzz; fi
 ) 9>"$LOCK"
