@@ -1,6 +1,7 @@
 #include "ShellApplication.h"
 
 #include "ArchiveException.h"
+#include "ArchiveFatal.h"
 #include "PathsManager.h"
 #include "UrlSchemeRegistrar.h"
 
@@ -31,7 +32,9 @@ QMutex& logMutex()
     return mutex;
 }
 
-void shellMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+} // namespace
+
+void ShellApplication::logMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (!g_logFile.loadAcquire())
         return;
@@ -41,15 +44,13 @@ void shellMessageHandler(QtMsgType type, const QMessageLogContext& context, cons
         file->write(line);
 }
 
-} // namespace
-
 ShellApplication::ShellApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
     qRegisterMetaType<QMLEvent>("QMLEvent");
     openLogFile();
     qSetMessagePattern(QStringLiteral("[%{type}] %{category}: %{message}\r\n"));
-    qInstallMessageHandler(shellMessageHandler);
+    qInstallMessageHandler(&ShellApplication::logMessage);
     UrlSchemeRegistrar::registerSchemes(urlSchemeList().split(QLatin1Char(' ')),
                                         QCoreApplication::applicationFilePath());
 }
@@ -119,11 +120,6 @@ bool ShellApplication::notify(QObject* receiver, QEvent* event)
         }
         return QApplication::notify(receiver, event);
     } catch (const ArchiveException& e) {
-        const QByteArray message = e.message().toLocal8Bit();
-        // Also on standard error: a user who started the program from a
-        // terminal sees why it ended.
-        fprintf(stderr, "Archive error, code: %i, message: %s.\n", int(e.code()), message.constData());
-        qFatal("Archive error, code: %i, message: %s.", int(e.code()), message.constData());
+        endWithArchiveError(e);
     }
-    return false;
 }

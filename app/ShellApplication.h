@@ -27,6 +27,11 @@ public:
     // The open log file, or null when none could be opened.
     QFile* logFile() const { return m_logFile; }
 
+    // The process-wide message handler: formats the message with the message
+    // pattern and appends it to the log file; drops it when there is none.
+    // Safe to call from any thread.
+    static void logMessage(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
     // Space-separated scheme names registered with the desktop at start-up;
     // empty in this build.
     static QString urlSchemeList();

@@ -1,6 +1,8 @@
 #include "Startup.h"
 
+#include "DesktopBridge.h"
 #include "PathsManager.h"
+#include "RequestInterceptor.h"
 #include "SettingsManager.h"
 #include "ShellApplication.h"
 #include "StateManager.h"
@@ -30,6 +32,7 @@ void registerElementTypes()
 {
     qmlRegisterType<QZXing>("QZXing", 2, 3, "QZXing");
     qmlRegisterType<QZXingFilter>("QZXing", 2, 3, "QZXingFilter");
+    DesktopBridge::registerType();
 }
 
 } // namespace
@@ -77,6 +80,8 @@ int shellEntry(int argc, char** argv)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Ravozadar"));
     QCoreApplication::setApplicationName(QStringLiteral("Daveri"));
+    // Custom schemes must be known to the web engine before it starts.
+    declareContentScheme();
     // The web engine shares OpenGL contexts with Qt Quick; this must be set
     // before the application object exists.
     QtWebEngine::initialize();

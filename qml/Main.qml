@@ -15,6 +15,7 @@ ApplicationWindow {
     StackView {
         id: pageStack
         focus: true
+        initialItem: Qt.resolvedUrl("Webview.qml")
         anchors.fill: parent
     }
 }
