@@ -1,0 +1,6 @@
+#include "AutoRemoveFile.h"
+
+AutoRemoveFile::~AutoRemoveFile()
+{
+    remove();
+}

@@ -1,0 +1,3 @@
+#include "ContentLog.h"
+
+Q_LOGGING_CATEGORY(lcContent, "content")

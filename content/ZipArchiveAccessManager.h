@@ -1,0 +1,43 @@
+#pragma once
+
+#include "ArchiveAccessManager.h"
+
+#include <QMutex>
+
+class QuaZip;
+class SettingsManager;
+
+// Reader for zip content archives, with optionally encrypted entries.
+//
+// One zip handle stays open for the reader's life; the mutex guards its
+// current-file position, which fileExists and readFile move. openFile takes
+// no lock: every device it returns opens its own handle on the archive file,
+// so devices are read independently of each other and of the locked
+// operations. readFile calls openFile while holding the mutex, so openFile
+// must never take it.
+class ZipArchiveAccessManager : public ArchiveAccessManager
+{
+    Q_OBJECT
+public:
+    // Throws ArchiveException (zip library error code, empty message) when
+    // the archive cannot be opened.
+    explicit ZipArchiveAccessManager(const QString& archivePath);
+    // The same, reading "encrypted" from settings instead of the process-wide
+    // settings manager (tests and tools). settings must outlive the reader.
+    ZipArchiveAccessManager(const QString& archivePath, SettingsManager* settings);
+    ~ZipArchiveAccessManager() override;
+
+    bool fileExists(const QString& path) override;
+    // Throws ArchiveException "file not found:"+path for a missing entry.
+    QByteArray readFile(const QString& path) override;
+    // Throws ArchiveException "cannot open file:"+path when the entry is
+    // missing or cannot be opened (e.g. wrong password).
+    QIODevice* openFile(const QString& path) override;
+
+private:
+    SettingsManager* settings() const;
+
+    QuaZip* m_zip;
+    SettingsManager* m_settings;
+    QMutex m_mutex;
+};

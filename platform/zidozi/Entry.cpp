@@ -1,0 +1,9 @@
+#include "Entry.h"
+
+namespace zidozi {
+
+Entry::Entry() = default;
+
+Entry::~Entry() = default;
+
+} // namespace zidozi
