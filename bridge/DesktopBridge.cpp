@@ -9,6 +9,8 @@
 #include "SettingsManager.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QWebEngineProfile>
 #include <QtQml/qqml.h>
 
@@ -88,4 +90,117 @@ void DesktopBridge::onWindowClose()
 {
     QVariantMap empty;
     emit invokeJSCall(QStringLiteral("onApplicationClose"), empty);
+}
+
+// --- application and storage commands ---
+
+void DesktopBridge::initialize(QString uuid)
+{
+    m_dispatcher->initialize(uuid);
+}
+
+void DesktopBridge::finalize(QString uuid)
+{
+    m_dispatcher->finalize(uuid);
+}
+
+void DesktopBridge::openUrlPlatformDef(QString uuid, QString url)
+{
+    // The desktop's default handler (browser, mail program, document viewer)
+    // opens it; an unparsable URL is refused.
+    const QUrl parsed(url, QUrl::TolerantMode);
+    QVariantMap data;
+    data.insert(QStringLiteral("uuid"), uuid);
+    data.insert(QStringLiteral("result"), parsed.isValid() && QDesktopServices::openUrl(parsed));
+    emit invokeJSCall(QStringLiteral("openUrlPlatformDefFinish"), data);
+}
+
+void DesktopBridge::setApplicationState(QString uuid, QString state)
+{
+    // The application state cannot be set from the page.
+    Q_UNUSED(state)
+    QVariantMap data;
+    data.insert(QStringLiteral("uuid"), uuid);
+    data.insert(QStringLiteral("result"), false);
+    emit invokeJSCall(QStringLiteral("setApplicationStateFinish"), data);
+}
+
+void DesktopBridge::getApplicationState(QString uuid)
+{
+    m_dispatcher->getApplicationState(uuid);
+}
+
+void DesktopBridge::dbSql(QString uuid, QString query, QVariantList data)
+{
+    m_dispatcher->dbSql(uuid, query, data);
+}
+
+void DesktopBridge::dbSqlBatch(QString uuid, QString query, QVariantList data)
+{
+    m_dispatcher->dbSqlBatch(uuid, query, data);
+}
+
+void DesktopBridge::dbTransaction(QString uuid)
+{
+    m_dispatcher->dbTransaction(uuid);
+}
+
+void DesktopBridge::dbCommit(QString uuid)
+{
+    m_dispatcher->dbCommit(uuid);
+}
+
+void DesktopBridge::dbRollback(QString uuid)
+{
+    m_dispatcher->dbRollback(uuid);
+}
+
+void DesktopBridge::getOpenFileName(QString uuid, QString title, QString dir, QString filter)
+{
+    m_dispatcher->getOpenFileName(uuid, title, dir, filter);
+}
+
+void DesktopBridge::getSaveFileName(QString uuid, QString title, QString dir, QString filter)
+{
+    m_dispatcher->getSaveFileName(uuid, title, dir, filter);
+}
+
+void DesktopBridge::applicationInfo(QString uuid)
+{
+    m_dispatcher->applicationInfo(uuid);
+}
+
+void DesktopBridge::initializePlugin(QString uuid, QString pluginName, QVariantMap params)
+{
+    m_dispatcher->initializePlugin(uuid, pluginName, params);
+}
+
+void DesktopBridge::saveDBItem(QString uuid, QString key, QString value)
+{
+    m_dispatcher->saveDBItem(uuid, key, value);
+}
+
+void DesktopBridge::saveDBItems(QString uuid, QVariantMap items)
+{
+    m_dispatcher->saveDBItems(uuid, items);
+}
+
+void DesktopBridge::loadDBItem(QString uuid, QString key)
+{
+    m_dispatcher->loadDBItem(uuid, key);
+}
+
+void DesktopBridge::loadDBItems(QString uuid, QStringList keys)
+{
+    m_dispatcher->loadDBItems(uuid, keys);
+}
+
+void DesktopBridge::removeDBItems(QString uuid, QStringList keys)
+{
+    m_dispatcher->removeDBItems(uuid, keys);
+}
+
+void DesktopBridge::getDBKeys(QString uuid, QString pattern)
+{
+    m_dispatcher->getDBKeys(uuid, pattern);
 }

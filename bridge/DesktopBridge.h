@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -28,13 +29,33 @@ public:
 
     // The commands, in catalogue order. Those the bridge handles itself are
     // implemented here; all others forward to the dispatcher unchanged.
+    Q_INVOKABLE void initialize(QString uuid);
+    Q_INVOKABLE void finalize(QString uuid);
     Q_INVOKABLE void fsItemsInfo(QString uuid, QVariantMap paths);
     Q_INVOKABLE void fsItemsDelete(QString uuid, QVariantMap paths);
     Q_INVOKABLE void fsItemsCopy(QString uuid, QVariantMap paths);
     Q_INVOKABLE void fsContentsRootPath(QString uuid);
+    Q_INVOKABLE void openUrlPlatformDef(QString uuid, QString url);
     Q_INVOKABLE void exitApplication(QString uuid, int exitCode);
+    Q_INVOKABLE void setApplicationState(QString uuid, QString state);
+    Q_INVOKABLE void getApplicationState(QString uuid);
     Q_INVOKABLE void stateChanged(Qt::ApplicationState state);
+    Q_INVOKABLE void dbSql(QString uuid, QString query, QVariantList data);
+    Q_INVOKABLE void dbSqlBatch(QString uuid, QString query, QVariantList data);
+    Q_INVOKABLE void dbTransaction(QString uuid);
+    Q_INVOKABLE void dbCommit(QString uuid);
+    Q_INVOKABLE void dbRollback(QString uuid);
     Q_INVOKABLE void onWindowClose();
+    Q_INVOKABLE void getOpenFileName(QString uuid, QString title, QString dir, QString filter);
+    Q_INVOKABLE void getSaveFileName(QString uuid, QString title, QString dir, QString filter);
+    Q_INVOKABLE void applicationInfo(QString uuid);
+    Q_INVOKABLE void initializePlugin(QString uuid, QString pluginName, QVariantMap params);
+    Q_INVOKABLE void saveDBItem(QString uuid, QString key, QString value);
+    Q_INVOKABLE void saveDBItems(QString uuid, QVariantMap items);
+    Q_INVOKABLE void loadDBItem(QString uuid, QString key);
+    Q_INVOKABLE void loadDBItems(QString uuid, QStringList keys);
+    Q_INVOKABLE void removeDBItems(QString uuid, QStringList keys);
+    Q_INVOKABLE void getDBKeys(QString uuid, QString pattern);
 
 signals:
     void invokeJSCall(QString name, QVariantMap data);

@@ -7,6 +7,7 @@ JSInterface::JSInterface(ArchiveAccessManager* archive, QObject* parent)
 {
     // Service connections: each family connects its own signals here.
     // CONSTRUCTION SECTIONS
+    connect(&m_storage, &Storage::invokeJSCall, this, &JSInterface::onInvokeJSCall);
 
     m_application.reset(new CApplication());
     connect(this, &JSInterface::applicationEvent, m_application.data(), &CApplication::applicationEvent);

@@ -3,6 +3,7 @@
 #include "CApplication.h"
 #include "ItemCopier.h"
 #include "QMLEvent.h"
+#include "Storage.h"
 
 #include <QFile>
 #include <QMap>
@@ -42,6 +43,14 @@ public:
     // --- application ---
     // Tells the page the application's new state; a plain method.
     void stateChanged(Qt::ApplicationState state);
+    // Implemented in JSInterfaceApplication.cpp.
+    Q_INVOKABLE void initialize(QString uuid);
+    Q_INVOKABLE void finalize(QString uuid);
+    Q_INVOKABLE void applicationInfo(QString uuid);
+    Q_INVOKABLE void getApplicationState(QString uuid);
+    Q_INVOKABLE void getOpenFileName(QString uuid, QString title, QString dir, QString filter);
+    Q_INVOKABLE void getSaveFileName(QString uuid, QString title, QString dir, QString filter);
+    Q_INVOKABLE void initializePlugin(QString uuid, QString pluginName, QVariantMap params);
 
     // --- file system ---
     Q_INVOKABLE void fsItemsInfo(QString uuid, QVariantMap paths);
@@ -52,6 +61,25 @@ public:
     // SERVICE SECTIONS: each service family declares its commands, relay
     // slots and members in its own section below and implements them in
     // JSInterface<Family>.cpp.
+
+    // --- storage --- (JSInterfaceStorage.cpp)
+    Q_INVOKABLE void saveDBItem(QString uuid, QString key, QString value);
+    Q_INVOKABLE void saveDBItems(QString uuid, QVariantMap items);
+    Q_INVOKABLE void loadDBItem(QString uuid, QString key);
+    Q_INVOKABLE void loadDBItems(QString uuid, QStringList keys);
+    Q_INVOKABLE void removeDBItems(QString uuid, QStringList keys);
+    Q_INVOKABLE void getDBKeys(QString uuid, QString pattern);
+    Q_INVOKABLE void dbSql(QString uuid, QString query, QVariantList data);
+    Q_INVOKABLE void dbSqlBatch(QString uuid, QString query, QVariantList data);
+    Q_INVOKABLE void dbTransaction(QString uuid);
+    Q_INVOKABLE void dbCommit(QString uuid);
+    Q_INVOKABLE void dbRollback(QString uuid);
+    Storage* storage() { return &m_storage; }
+private:
+    // The key-value store and SQL; its worker commands answer through
+    // onInvokeJSCall.
+    Storage m_storage;
+public:
 
 signals:
     void closeWrapper();
