@@ -54,19 +54,26 @@ public:
     explicit Running(Zip* zip)
         : m_zip(zip)
     {
-        QMutexLocker lock(&m_zip->m_mutex);
-        ++m_zip->m_running;
+        m_zip->hold();
     }
-    ~Running()
-    {
-        QMutexLocker lock(&m_zip->m_mutex);
-        if (--m_zip->m_running == 0)
-            m_zip->m_idle.wakeAll();
-    }
+    ~Running() { m_zip->release(); }
 
 private:
     Zip* m_zip;
 };
+
+void Zip::hold()
+{
+    QMutexLocker lock(&m_mutex);
+    ++m_running;
+}
+
+void Zip::release()
+{
+    QMutexLocker lock(&m_mutex);
+    if (--m_running == 0)
+        m_idle.wakeAll();
+}
 
 Zip::Zip(QObject* parent)
     : QObject(parent)

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariantMap>
 #include <QWaitCondition>
+#include <QtConcurrent>
 
 class QuaZip;
 
@@ -42,11 +43,26 @@ public:
     // then emptied).
     static int readEntry(QuaZip& zip, const QString& name, QByteArray& buffer);
 
+    // Runs a command on the global thread pool with copies of the
+    // arguments, without waiting. The command counts as running from this
+    // call on, so the destructor also waits for commands still queued.
+    template <typename... Params, typename... Args>
+    void runOnPool(void (Zip::*command)(Params...), Args... args)
+    {
+        hold();
+        QtConcurrent::run([this, command, args...] {
+            (this->*command)(args...);
+            release();
+        });
+    }
+
 signals:
     void invokeJSCall(QString functionName, QVariantMap params);
 
 private:
     class Running;
+    void hold();
+    void release();
 
     QMutex m_mutex;
     QWaitCondition m_idle;
