@@ -7,6 +7,7 @@ JSInterface::JSInterface(ArchiveAccessManager* archive, QObject* parent)
 {
     // Service connections: each family connects its own signals here.
     // CONSTRUCTION SECTIONS
+    connectDownloadsAndZip();
     connect(&m_storage, &Storage::invokeJSCall, this, &JSInterface::onInvokeJSCall);
 
     m_application.reset(new CApplication());
@@ -23,6 +24,7 @@ JSInterface::JSInterface(ArchiveAccessManager* archive, QObject* parent)
 JSInterface::~JSInterface()
 {
     // DESTRUCTION SECTIONS
+    destroyDownloadsAndZip();
     m_application.reset();
     m_pluginNames.clear();
     m_temporaryCopies.clear();

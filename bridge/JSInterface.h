@@ -1,9 +1,12 @@
 #pragma once
 
 #include "CApplication.h"
+#include "FileDownloader.h"
 #include "ItemCopier.h"
 #include "QMLEvent.h"
 #include "Storage.h"
+#include "Zip.h"
+#include "ZipExtractionThread.h"
 
 #include <QFile>
 #include <QMap>
@@ -79,6 +82,51 @@ private:
     // The key-value store and SQL; its worker commands answer through
     // onInvokeJSCall.
     Storage m_storage;
+public:
+
+    // --- downloads and zip --- (JSInterfaceDownloads.cpp, JSInterfaceZip.cpp)
+    // The constructor calls connectDownloadsAndZip(); the destructor calls
+    // destroyDownloadsAndZip() before anything else.
+    Q_INVOKABLE void downloadFile(QString uuid, QString url, QString relFilePath, QString fileName);
+    Q_INVOKABLE void abortDownloadFile(QString uuid);
+    Q_INVOKABLE void archiveUnzip(QString uuid, QString relFilePath, QString targetPath);
+    Q_INVOKABLE void abortArchiveUnzip(QString uuid);
+    Q_INVOKABLE void zipAddFiles(QString uuid, QString archivePath, QString mode, QVariantMap files);
+    Q_INVOKABLE void zipReadFiles(QString uuid, QString archivePath, QVariantMap filesPaths);
+    Q_INVOKABLE void zipCompressDirectory(QString uuid, QString archivePath, QString dirPath);
+    Q_INVOKABLE void zipListContents(QString uuid, QString archivePath);
+    Q_INVOKABLE void zipExtractFiles(QString uuid, QString archivePath, QVariantMap paths);
+    IFileDownloader* downloader() const { return m_downloader; }
+    ZipExtractionThread* extractionThread() { return &m_extractionThread; }
+private slots:
+    void _fileDownloadStart(int total);
+    void _fileDownloadProgress(int total, int progress);
+    void _fileDownloadFinish(QByteArray data);
+    void _fileDownloadFinish(QString filePath);
+    void _fileDownloadError(QNetworkReply::NetworkError code);
+    void _fileDownloadAbort();
+    void _zipProgress(int total, int progress);
+    void _zipError(ZipExtractionThread::ExtractionError code);
+    void _zipFinish(QString path);
+    void _zipAbort();
+private:
+    void connectDownloadsAndZip();
+    void destroyDownloadsAndZip();
+    // The fields every event of the current download or extraction carries,
+    // read back from the service object's dynamic properties.
+    QVariantMap downloadContext(const QString& uuidProperty) const;
+    QVariantMap extractionContext(const QString& uuidProperty) const;
+    // Makes the target directories and clears the target path of a
+    // finished download; returns that path.
+    QString prepareDownloadTarget() const;
+    void emitDownloadPlaced(bool placed);
+
+    // One download at a time; created by connectDownloadsAndZip, deleted
+    // first on destruction.
+    IFileDownloader* m_downloader = nullptr;
+    ZipExtractionThread m_extractionThread;
+    // The entry-level zip commands, run on the global thread pool.
+    Zip m_zip;
 public:
 
 signals:
