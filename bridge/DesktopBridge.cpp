@@ -204,3 +204,50 @@ void DesktopBridge::getDBKeys(QString uuid, QString pattern)
 {
     m_dispatcher->getDBKeys(uuid, pattern);
 }
+
+// --- download and zip commands ---
+
+void DesktopBridge::downloadFile(QString uuid, QString url, QString relFilePath, QString fileName)
+{
+    m_dispatcher->downloadFile(uuid, url, relFilePath, fileName);
+}
+
+void DesktopBridge::archiveUnzip(QString uuid, QString relFilePath, QString targetPath)
+{
+    m_dispatcher->archiveUnzip(uuid, relFilePath, targetPath);
+}
+
+void DesktopBridge::abortDownloadFile(QString uuid)
+{
+    m_dispatcher->abortDownloadFile(uuid);
+}
+
+void DesktopBridge::abortArchiveUnzip(QString uuid)
+{
+    m_dispatcher->abortArchiveUnzip(uuid);
+}
+
+void DesktopBridge::zipAddFiles(QString uuid, QString archivePath, QString mode, QVariantMap files)
+{
+    m_dispatcher->zipAddFiles(uuid, archivePath, mode, files);
+}
+
+void DesktopBridge::zipReadFiles(QString uuid, QString archivePath, QVariantMap filesPaths)
+{
+    m_dispatcher->zipReadFiles(uuid, archivePath, filesPaths);
+}
+
+void DesktopBridge::zipCompressDirectory(QString uuid, QString archivePath, QString dirPath)
+{
+    m_dispatcher->zipCompressDirectory(uuid, archivePath, dirPath);
+}
+
+void DesktopBridge::zipListContents(QString uuid, QString archivePath)
+{
+    m_dispatcher->zipListContents(uuid, archivePath);
+}
+
+void DesktopBridge::zipExtractFiles(QString uuid, QString archivePath, QVariantMap paths)
+{
+    m_dispatcher->zipExtractFiles(uuid, archivePath, paths);
+}

@@ -31,10 +31,14 @@ public:
     // implemented here; all others forward to the dispatcher unchanged.
     Q_INVOKABLE void initialize(QString uuid);
     Q_INVOKABLE void finalize(QString uuid);
+    Q_INVOKABLE void downloadFile(QString uuid, QString url, QString relFilePath, QString fileName);
+    Q_INVOKABLE void archiveUnzip(QString uuid, QString relFilePath, QString targetPath);
     Q_INVOKABLE void fsItemsInfo(QString uuid, QVariantMap paths);
     Q_INVOKABLE void fsItemsDelete(QString uuid, QVariantMap paths);
     Q_INVOKABLE void fsItemsCopy(QString uuid, QVariantMap paths);
     Q_INVOKABLE void fsContentsRootPath(QString uuid);
+    Q_INVOKABLE void abortDownloadFile(QString uuid);
+    Q_INVOKABLE void abortArchiveUnzip(QString uuid);
     Q_INVOKABLE void openUrlPlatformDef(QString uuid, QString url);
     Q_INVOKABLE void exitApplication(QString uuid, int exitCode);
     Q_INVOKABLE void setApplicationState(QString uuid, QString state);
@@ -48,6 +52,11 @@ public:
     Q_INVOKABLE void onWindowClose();
     Q_INVOKABLE void getOpenFileName(QString uuid, QString title, QString dir, QString filter);
     Q_INVOKABLE void getSaveFileName(QString uuid, QString title, QString dir, QString filter);
+    Q_INVOKABLE void zipAddFiles(QString uuid, QString archivePath, QString mode, QVariantMap files);
+    Q_INVOKABLE void zipReadFiles(QString uuid, QString archivePath, QVariantMap filesPaths);
+    Q_INVOKABLE void zipCompressDirectory(QString uuid, QString archivePath, QString dirPath);
+    Q_INVOKABLE void zipListContents(QString uuid, QString archivePath);
+    Q_INVOKABLE void zipExtractFiles(QString uuid, QString archivePath, QVariantMap paths);
     Q_INVOKABLE void applicationInfo(QString uuid);
     Q_INVOKABLE void initializePlugin(QString uuid, QString pluginName, QVariantMap params);
     Q_INVOKABLE void saveDBItem(QString uuid, QString key, QString value);
