@@ -2,7 +2,9 @@
 
 #include "ArchiveAccessManager.h"
 
+#include <QHash>
 #include <QMutex>
+#include <unzip.h>
 
 class QuaZip;
 class SettingsManager;
@@ -31,13 +33,16 @@ public:
     // Throws ArchiveException "file not found:"+path for a missing entry.
     QByteArray readFile(const QString& path) override;
     // Throws ArchiveException "cannot open file:"+path when the entry is
-    // missing or cannot be opened (e.g. wrong password).
+    // missing or cannot be opened: the zip library's code, or -110 when the
+    // entry's encryption does not match the "encrypted" setting or the
+    // password is wrong.
     QIODevice* openFile(const QString& path) override;
 
 private:
     SettingsManager* settings() const;
 
     QuaZip* m_zip;
+    QHash<QString, unz64_file_pos> m_positions;
     SettingsManager* m_settings;
     QMutex m_mutex;
 };
