@@ -148,21 +148,23 @@ bool ArchiveWriter::finish()
     if (m_entries.size() > std::numeric_limits<quint32>::max())
         return fail(QStringLiteral("too many entries"));
 
-    QByteArray table(int(m_entries.size()) * kRecordSize, '\0');
+    QByteArray index;
     QByteArray names;
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        const Pending& e = m_entries[i];
-        char* p = table.data() + i * kRecordSize;
-        put<quint32>(p + kRecordNameOffset, quint32(names.size()));
-        put<quint32>(p + kRecordNameLength, quint32(e.name.size()));
-        put<quint64>(p + kRecordDataOffset, e.dataOffset);
-        put<quint64>(p + kRecordStoredSize, e.storedSize);
-        put<quint64>(p + kRecordContentSize, e.size);
-        put<quint32>(p + kRecordCrc, e.crc);
-        p[kRecordMethod] = char(e.method);
+    index.reserve(int(m_entries.size()) * kRecordSize);
+    for (const Pending& e : m_entries) {
+        char record[kRecordSize];
+        std::memset(record, 0, sizeof(record));
+        put<quint32>(record + kRecordNameOffset, quint32(names.size()));
+        put<quint32>(record + kRecordNameLength, quint32(e.name.size()));
+        put<quint64>(record + kRecordDataOffset, e.dataOffset);
+        put<quint64>(record + kRecordStoredSize, e.storedSize);
+        put<quint64>(record + kRecordContentSize, e.size);
+        put<quint32>(record + kRecordCrc, e.crc);
+        record[kRecordMethod] = char(e.method);
+        index.append(record, kRecordSize);
         names.append(e.name);
     }
-    const QByteArray index = table + names;
+    index.append(names);
     const quint64 indexOffset = quint64(m_file.pos());
     if (!write(index.constData(), index.size()))
         return false;
