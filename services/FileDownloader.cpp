@@ -48,7 +48,7 @@ void FileDownloader::download(const QUrl& url)
 
     m_outputFilePath = QDir(QDir::tempPath()).absoluteFilePath(QUuid::createUuid().toString());
     m_outputFile = new QFile(m_outputFilePath);
-    if (!m_outputFile->open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+    if (!m_outputFile->open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
         qCWarning(lcDownload) << "cannot open temporary file" << m_outputFilePath
                               << m_outputFile->errorString();
         m_timer.stop();
@@ -60,6 +60,10 @@ void FileDownloader::download(const QUrl& url)
     }
 
     m_reply = m_manager->get(QNetworkRequest(url));
+    // Bounds what the network layer holds for us: when the disk is slower
+    // than the network, reading from the socket pauses instead of the
+    // body piling up in memory.
+    m_reply->setReadBufferSize(ReadBufferBytes);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &FileDownloader::onNetworkError);
     connect(m_reply, &QNetworkReply::readyRead, this, &FileDownloader::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &FileDownloader::onFinished);

@@ -18,6 +18,7 @@ class FileDownloader : public IFileDownloader
     Q_OBJECT
 public:
     static constexpr int TimeoutMs = 12000;
+    static constexpr qint64 ReadBufferBytes = 4 * 1024 * 1024;
 
     explicit FileDownloader(QObject* parent = nullptr);
     ~FileDownloader() override;
