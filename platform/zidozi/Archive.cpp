@@ -2,6 +2,7 @@
 
 #include "ArchiveFormat.h"
 #include "EntryDevice.h"
+#include "VerifiedEntries.h"
 
 #include <QFile>
 #include <algorithm>
@@ -58,6 +59,7 @@ bool Archive::fail(Error error, const QString& message)
     m_errorString = message;
     m_records.clear();
     m_names.clear();
+    m_verified.reset();
     return false;
 }
 
@@ -137,12 +139,15 @@ bool Archive::load()
         }
         m_records.push_back(r);
     }
+    m_verified = std::make_shared<VerifiedEntries>(m_records.size());
     return true;
 }
 
-Entry Archive::entryFor(const Record& record) const
+Entry Archive::entryFor(size_t index) const
 {
+    const Record& record = m_records[index];
     Entry entry;
+    entry.m_index = quint32(index);
     entry.m_valid = true;
     entry.m_method = record.method;
     entry.m_crc = record.crc;
@@ -157,7 +162,7 @@ Entry Archive::entryAt(int i) const
 {
     if (i < 0 || size_t(i) >= m_records.size())
         return Entry();
-    return entryFor(m_records[size_t(i)]);
+    return entryFor(size_t(i));
 }
 
 Entry Archive::find(const QString& path) const
@@ -172,14 +177,22 @@ Entry Archive::find(const QString& path) const
     if (it == m_records.end()
         || compareNames(names + it->nameOffset, it->nameLength, key.constData(), quint32(key.size())) != 0)
         return Entry();
-    return entryFor(*it);
+    return entryFor(size_t(it - m_records.begin()));
 }
 
 QIODevice* Archive::makeReadOnlyDevice(const Entry& entry) const
 {
     if (!entry.isValid())
         return nullptr;
-    auto* device = new EntryDevice(m_path, entry);
+    // Share the verification flags only for an entry of this archive.
+    std::shared_ptr<VerifiedEntries> verified;
+    if (entry.m_index < m_records.size()) {
+        const Record& record = m_records[entry.m_index];
+        if (record.dataOffset == entry.m_dataOffset && record.storedSize == entry.m_storedSize
+            && record.size == entry.m_size && record.crc == entry.m_crc && record.method == entry.m_method)
+            verified = m_verified;
+    }
+    auto* device = new EntryDevice(m_path, entry, verified);
     if (!device->open(QIODevice::ReadOnly)) {
         delete device;
         return nullptr;

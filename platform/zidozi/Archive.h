@@ -5,11 +5,14 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <vector>
 
 class QIODevice;
 
 namespace zidozi {
+
+class VerifiedEntries;
 
 // A zidozi archive opened for reading (format in FORMAT.md). Loading reads
 // and checks the header and the whole index; afterwards the object is never
@@ -50,6 +53,8 @@ public:
     // Owned by the caller; independent of the entry, of other devices and
     // of this archive object. It reports an error from read() when the
     // content turns out damaged, at the latest when it is read to its end.
+    // An entry's CRC-32 is checked the first time a device of this archive
+    // reads it to its end; later devices of the entry trust that check.
     QIODevice* makeReadOnlyDevice(const Entry& entry) const;
 
 protected:
@@ -68,13 +73,14 @@ private:
 
     bool load();
     bool fail(Error error, const QString& message);
-    Entry entryFor(const Record& record) const;
+    Entry entryFor(size_t index) const;
 
     QString m_path;
     Error m_error = NoError;
     QString m_errorString;
     std::vector<Record> m_records;
     QByteArray m_names;
+    std::shared_ptr<VerifiedEntries> m_verified;
 };
 
 } // namespace zidozi

@@ -37,6 +37,7 @@ private:
     bool m_valid = false;
     quint8 m_method = Stored;
     quint32 m_crc = 0;
+    quint32 m_index = 0; // position of its record in the archive's index
     quint64 m_dataOffset = 0;
     quint64 m_storedSize = 0;
     quint64 m_size = 0;

@@ -1,5 +1,7 @@
 #include "EntryDevice.h"
 
+#include "VerifiedEntries.h"
+
 #include <zlib.h>
 
 namespace zidozi {
@@ -8,9 +10,11 @@ namespace {
 constexpr int kInputChunk = 256 * 1024;
 }
 
-EntryDevice::EntryDevice(const QString& archivePath, const Entry& entry, QObject* parent)
+EntryDevice::EntryDevice(const QString& archivePath, const Entry& entry,
+                         std::shared_ptr<VerifiedEntries> verified, QObject* parent)
     : QIODevice(parent)
     , m_entry(entry)
+    , m_verified(std::move(verified))
     , m_file(archivePath)
 {
 }
@@ -79,6 +83,7 @@ bool EntryDevice::rewind()
     m_pos = 0;
     m_crc = quint32(crc32(0L, Z_NULL, 0));
     m_crcPos = 0;
+    m_checkCrc = !(m_verified && m_verified->isVerified(m_entry.m_index));
     m_failed = false;
     return true;
 }
@@ -129,7 +134,7 @@ qint64 EntryDevice::readData(char* data, qint64 maxSize)
     if (got <= 0)
         return got < 0 ? -1 : failWith(QStringLiteral("unexpected end of archive data"));
 
-    if (m_crcPos == m_pos) {
+    if (m_checkCrc && m_crcPos == m_pos) {
         m_crc = quint32(crc32(m_crc, reinterpret_cast<const Bytef*>(data), uInt(got)));
         m_crcPos += quint64(got);
     }
@@ -138,9 +143,13 @@ qint64 EntryDevice::readData(char* data, qint64 maxSize)
     if (m_pos == m_entry.m_size) {
         if (m_entry.m_method == Entry::Deflated && !checkStreamEnds())
             return -1;
-        if (m_crcPos == m_pos && m_crc != m_entry.m_crc)
-            return failWith(QStringLiteral("checksum mismatch in entry %1")
-                                .arg(QString::fromUtf8(m_entry.m_name)));
+        if (m_checkCrc && m_crcPos == m_pos) {
+            if (m_crc != m_entry.m_crc)
+                return failWith(QStringLiteral("checksum mismatch in entry %1")
+                                    .arg(QString::fromUtf8(m_entry.m_name)));
+            if (m_verified)
+                m_verified->setVerified(m_entry.m_index);
+        }
     }
     return got;
 }

@@ -10,6 +10,8 @@ struct z_stream_s;
 
 namespace zidozi {
 
+class VerifiedEntries;
+
 // Read-only device over one entry of a zidozi archive, with its own handle on
 // the archive file. Stored entries are read straight from the file; deflated
 // entries are inflated as they are read, a chunk at a time, so memory use
@@ -18,7 +20,8 @@ namespace zidozi {
 //
 // The CRC-32 is computed over the content read from its start; when that
 // reaches the end and does not match, the last read fails with -1 and
-// errorString() says so. A damaged deflate stream or a content of the wrong
+// errorString() says so. A match marks the entry verified for its archive,
+// and devices opened on a verified entry do not compute the CRC again. A damaged deflate stream or a content of the wrong
 // length fails likewise, when it shows.
 //
 // The device opens unbuffered: position and content are exactly what this
@@ -27,7 +30,9 @@ class EntryDevice : public QIODevice
 {
     Q_OBJECT
 public:
-    EntryDevice(const QString& archivePath, const Entry& entry, QObject* parent = nullptr);
+    // verified: the archive's flags, or null to check the CRC on every read.
+    EntryDevice(const QString& archivePath, const Entry& entry, std::shared_ptr<VerifiedEntries> verified,
+                QObject* parent = nullptr);
     ~EntryDevice() override;
 
     bool open(OpenMode mode) override;
@@ -48,6 +53,8 @@ private:
     qint64 failWith(const QString& message);
 
     Entry m_entry;
+    std::shared_ptr<VerifiedEntries> m_verified;
+    bool m_checkCrc = true;
     QFile m_file;
     std::unique_ptr<z_stream_s> m_stream;
     bool m_streamEnded = false;
