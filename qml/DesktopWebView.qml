@@ -38,6 +38,8 @@ Item {
         Component.onCompleted: {
             webview.settings.autoLoadImages = true
             webview.settings.playbackRequiresUserGesture = false
+            // Without it the engine refuses every full-screen request of the page.
+            webview.settings.fullScreenSupportEnabled = true
             mainWindow.closing.connect(function(close) {
                 close.accepted = false
                 bridge.onWindowClose()
@@ -46,8 +48,8 @@ Item {
 
         Connections {
             target: shellApp
-            onApplicationEvent: bridge.applicationEvent(event)
-            onApplicationStateChanged: bridge.stateChanged(Qt.application.state)
+            function onApplicationEvent(event) { bridge.applicationEvent(event) }
+            function onApplicationStateChanged() { bridge.stateChanged(Qt.application.state) }
         }
     }
 }

@@ -111,7 +111,7 @@ class Shell:
         with open(os.path.join(self.prog, "vazovazo.config"), "w", encoding="utf-8") as f:
             f.write(text)
 
-    def course(self, files, encrypted=False, archive_name="data.bin", with_lib=True):
+    def course(self, files, encrypted=True, archive_name="data.bin", with_lib=True):
         """Packs a course from {entry path: text or bytes}. Entries go below
         wrapper/wrapper/ unless their path starts with '/'. The page library
         course/shell-test.js is added as wrapper/wrapper/shell-test.js."""
@@ -173,7 +173,8 @@ class Shell:
             line = line.strip()
             if not line.startswith("0x") or '"' not in line:
                 continue
-            title = line[line.index('"') + 1:line.rindex('"')]
+            start = line.index('"') + 1
+            title = line[start:line.index('"', start)]
             geometry = line[line.rindex('"') + 1:].split()
             for g in geometry:
                 if "x" in g and "+" in g:
@@ -248,3 +249,56 @@ class ShellTestCase(unittest.TestCase):
             passes = [r for r in results if r.startswith("PASS ")]
             self.assertEqual(sorted(expected_passes), sorted(p[5:] for p in passes), detail)
         self.assertEqual(run.returncode, 0, detail)
+
+
+def close_window(display, title):
+    """Asks the window with `title` to close, as a window manager's close
+    button does (WM_DELETE_WINDOW). Returns False when no such window."""
+    from Xlib import X, display as xdisplay, protocol
+    d = xdisplay.Display(display)
+    try:
+        root = d.screen().root
+        wm_protocols = d.intern_atom("WM_PROTOCOLS")
+        wm_delete = d.intern_atom("WM_DELETE_WINDOW")
+        for window in root.query_tree().children:
+            if window.get_wm_name() != title:
+                continue
+            event = protocol.event.ClientMessage(window=window, client_type=wm_protocols,
+                                                 data=(32, [wm_delete, X.CurrentTime, 0, 0, 0]))
+            window.send_event(event)
+            d.flush()
+            return True
+        return False
+    finally:
+        d.close()
+
+
+def click(display, x, y):
+    """A real mouse click at a screen position (a user gesture for the page)."""
+    env = dict(os.environ, DISPLAY=display)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], env=env, check=True)
+
+
+def renderer_pids(exe):
+    """Process ids of the web engine's renderer processes started by `exe`."""
+    pids = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                argv = f.read().split(b"\0")
+            if b"--type=renderer" not in argv:
+                continue
+            ancestor = int(pid)
+            for _ in range(6):
+                with open("/proc/%d/stat" % ancestor) as f:
+                    ancestor = int(f.read().rsplit(")", 1)[1].split()[1])
+                if ancestor <= 1:
+                    break
+                if os.readlink("/proc/%d/exe" % ancestor) == exe:
+                    pids.append(int(pid))
+                    break
+        except (OSError, ValueError, IndexError):
+            continue
+    return pids

@@ -163,7 +163,7 @@ private slots:
 
     void groups()
     {
-        SettingsManager settings(writeConfig("[g]\na=1\nsub/b=2\n[g/deeper]\nc=three\n[other]\nd=4\n"));
+        SettingsManager settings(writeConfig("[g]\na=1\nsub/b=2\ndeeper\\c=three\n[other]\nd=4\n"));
         QVariantMap expected;
         expected.insert(QStringLiteral("a"), QStringLiteral("1"));
         expected.insert(QStringLiteral("sub/b"), QStringLiteral("2"));
