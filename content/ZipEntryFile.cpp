@@ -8,6 +8,10 @@ ZipEntryFile::ZipEntryFile(QuaZip* zip)
 
 ZipEntryFile::~ZipEntryFile()
 {
-    // The entry must be closed before its handle goes away.
+    // The entry must be closed before its handle goes away, and the base
+    // class must not see the handle afterwards: its destructor looks at the
+    // handle even when the entry is closed, and m_ownZip is deleted before
+    // the base class is destroyed.
     close();
+    setZip(nullptr);
 }
