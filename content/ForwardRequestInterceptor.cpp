@@ -19,6 +19,10 @@ ForwardRequestInterceptor::ForwardRequestInterceptor(const QString& baseDirector
 void ForwardRequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info)
 {
     const QUrl url = info.requestUrl();
+    // Only local files are forwarded; other schemes (qrc:, http:, data:)
+    // would otherwise be sent to the content directory itself.
+    if (!url.isLocalFile())
+        return;
     const QString path = url.toLocalFile();
 
     // Exceptions must never reach the web engine's thread: a media file that

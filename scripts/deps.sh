@@ -14,7 +14,7 @@ PACKAGES=(
   qml-module-qtquick-localstorage qml-module-qtwebengine qml-module-qtwebchannel
   qml-module-qtmultimedia libqt5multimedia5-plugins
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  xvfb xauth x11-utils xdotool python3 python3-xlib sqlite3 zip unzip curl procps
+  xvfb xauth x11-utils xdotool openbox python3 python3-xlib sqlite3 zip unzip curl procps
 )
 
 missing=()

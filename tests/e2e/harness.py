@@ -157,6 +157,15 @@ class Shell:
         self.display = ":" + number.decode().strip()
         return self.display
 
+    def start_window_manager(self):
+        """Runs a window manager on the private display (full screen and
+        window states need one)."""
+        self.start_display()
+        env = dict(os.environ, DISPLAY=self.display, HOME=self.home)
+        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        time.sleep(1.0)
+
     def start(self, args=("--disable-web-security",)):
         """Starts the program on the private display; returns the process."""
         env = self.env()
@@ -165,8 +174,9 @@ class Shell:
                                 stderr=subprocess.PIPE, start_new_session=True)
 
     def x_windows(self):
-        """Top-level windows of the display as (title, width, height)."""
-        out = subprocess.run(["xwininfo", "-display", self.display, "-root", "-children"],
+        """Named windows of the display as (title, width, height), also when a
+        window manager has put them into frames."""
+        out = subprocess.run(["xwininfo", "-display", self.display, "-root", "-tree"],
                              capture_output=True, text=True).stdout
         windows = []
         for line in out.splitlines():
@@ -209,6 +219,13 @@ class Shell:
         return Run(returncode, self.read_log(), out.decode(errors="replace"), err.decode(errors="replace"))
 
     def cleanup(self):
+        if getattr(self, "wm", None) is not None:
+            try:
+                os.killpg(self.wm.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.wm.wait()
+            self.wm = None
         if getattr(self, "xvfb", None) is not None:
             try:
                 os.killpg(self.xvfb.pid, signal.SIGKILL)
@@ -280,25 +297,29 @@ def click(display, x, y):
 
 
 def renderer_pids(exe):
-    """Process ids of the web engine's renderer processes started by `exe`."""
+    """Process ids of the web engine's renderer processes started by `exe`:
+    the children of its zygote processes (they keep the zygote's command line)."""
+    def parent(pid):
+        with open("/proc/%d/stat" % pid) as f:
+            return int(f.read().rsplit(")", 1)[1].split()[1])
+
+    def is_zygote(pid):
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return b"--type=zygote" in f.read().split(b"\0")
+
     pids = []
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
             continue
+        pid = int(name)
         try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                argv = f.read().split(b"\0")
-            if b"--type=renderer" not in argv:
+            if not is_zygote(pid):
                 continue
-            ancestor = int(pid)
-            for _ in range(6):
-                with open("/proc/%d/stat" % ancestor) as f:
-                    ancestor = int(f.read().rsplit(")", 1)[1].split()[1])
-                if ancestor <= 1:
-                    break
-                if os.readlink("/proc/%d/exe" % ancestor) == exe:
-                    pids.append(int(pid))
-                    break
+            zygote = parent(pid)
+            if not is_zygote(zygote):
+                continue
+            if os.readlink("/proc/%d/exe" % parent(zygote)) == exe:
+                pids.append(pid)
         except (OSError, ValueError, IndexError):
             continue
     return pids

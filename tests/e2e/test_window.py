@@ -41,8 +41,15 @@ class WindowTest(ShellTestCase):
         proc = self.shell.start()
         try:
             self.assertTrue(self.wait_log(proc, "js: READY"), self.shell.read_log()[-2000:])
-            self.assertTrue(close_window(self.shell.display, "Closing"))
-            self.assertTrue(self.wait_log(proc, "js: CLOSE SEEN"), self.shell.read_log()[-2000:])
+            # The window may take a moment to accept client messages after
+            # the page is up: ask again until the page has seen one.
+            seen = False
+            for _ in range(10):
+                self.assertTrue(close_window(self.shell.display, "Closing"))
+                if self.wait_log(proc, "js: CLOSE SEEN", timeout=3):
+                    seen = True
+                    break
+            self.assertTrue(seen, self.shell.read_log()[-2000:])
             self.assertIsNone(proc.poll())
             self.assertIsNotNone(self.window_size("Closing"))
             self.assertEqual(proc.wait(60), 0)
@@ -53,6 +60,7 @@ class WindowTest(ShellTestCase):
 
     def test_full_screen_follows_page(self):
         self.shell.config("[visual]\nProductName=Screen\n")
+        self.shell.start_window_manager()
         self.shell.course({"index.html": page(r"""
             document.body.style.height = "100vh";
             var clicked = new Promise(function (r) { document.addEventListener("click", r, { once: true }); });
