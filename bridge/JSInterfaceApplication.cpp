@@ -104,9 +104,8 @@ void JSInterface::getOpenFileName(QString uuid, QString title, QString dir, QStr
     const QString chosen = QFileDialog::getOpenFileName(nullptr, title, dir, filter);
     emit setWebViewVisibility(true);
     QVariantMap data = withUuid(uuid);
-    emitEvent(fileDialogAnswer(chosen, data) ? QStringLiteral("getOpenFileNameFinish")
-                                             : QStringLiteral("getOpenFileNameError"),
-              data);
+    const bool chose = fileDialogAnswer(chosen, data);
+    emitEvent(chose ? QStringLiteral("getOpenFileNameFinish") : QStringLiteral("getOpenFileNameError"), data);
 }
 
 void JSInterface::getSaveFileName(QString uuid, QString title, QString dir, QString filter)
@@ -115,9 +114,8 @@ void JSInterface::getSaveFileName(QString uuid, QString title, QString dir, QStr
     const QString chosen = QFileDialog::getSaveFileName(nullptr, title, dir, filter);
     emit setWebViewVisibility(true);
     QVariantMap data = withUuid(uuid);
-    emitEvent(fileDialogAnswer(chosen, data) ? QStringLiteral("getSaveFileNameFinish")
-                                             : QStringLiteral("getSaveFileNameError"),
-              data);
+    const bool chose = fileDialogAnswer(chosen, data);
+    emitEvent(chose ? QStringLiteral("getSaveFileNameFinish") : QStringLiteral("getSaveFileNameError"), data);
 }
 
 void JSInterface::initializePlugin(QString uuid, QString pluginName, QVariantMap params)

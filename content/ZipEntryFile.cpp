@@ -13,5 +13,10 @@ ZipEntryFile::~ZipEntryFile()
     // handle even when the entry is closed, and m_ownZip is deleted before
     // the base class is destroyed.
     close();
+    // A close that reports an error (a CRC mismatch, an entry not read to
+    // its end) leaves the device open; the handle's own close releases the
+    // entry then.
+    if (isOpen())
+        QIODevice::close();
     setZip(nullptr);
 }
