@@ -26,11 +26,6 @@ function eq(actual, expected, name) {
 
 class ApplicationTest(ShellTestCase):
 
-    def setUp(self):
-        super().setUp()
-        # The test courses are plain zip files.
-        self.shell.config("[wrapper]\nencrypted=false\n")
-
     def wait_log(self, proc, text, timeout=60):
         deadline = time.time() + timeout
         while time.time() < deadline:

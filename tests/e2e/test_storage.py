@@ -32,11 +32,6 @@ def shifted(key):
 
 class StorageTest(ShellTestCase):
 
-    def setUp(self):
-        super().setUp()
-        # The test courses are plain zip files.
-        self.shell.config("[wrapper]\nencrypted=false\n")
-
     @property
     def store_path(self):
         return os.path.join(self.shell.data_dir, "storage", "temp")
