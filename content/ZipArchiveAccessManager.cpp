@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QMutexLocker>
+#include <memory>
 #include <quazip.h>
 #include <quazipfile.h>
 #include <unzip.h>
@@ -136,9 +137,13 @@ QByteArray ZipArchiveAccessManager::readFile(const QString& path)
     if (path.isEmpty() || !m_zip->setCurrentFile(path))
         throw ArchiveException(path.isEmpty() ? UNZ_END_OF_LIST_OF_FILE : m_zip->getZipError(),
                                QStringLiteral("file not found:") + path);
-    QIODevice* device = openFile(path);
-    const QByteArray data = device->readAll();
-    delete device;
+    std::unique_ptr<QuaZipFile> device(static_cast<QuaZipFile*>(openFile(path)));
+    QByteArray data = device->readAll();
+    // The zip library checks the entry's CRC only when it is closed; damaged
+    // content must not pass for the entry's bytes.
+    device->close();
+    if (device->getZipError() != UNZ_OK)
+        throw ArchiveException(device->getZipError(), QStringLiteral("cannot read file:") + path);
     return data;
 }
 

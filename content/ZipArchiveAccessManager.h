@@ -30,7 +30,9 @@ public:
     ~ZipArchiveAccessManager() override;
 
     bool fileExists(const QString& path) override;
-    // Throws ArchiveException "file not found:"+path for a missing entry.
+    // Throws ArchiveException "file not found:"+path for a missing entry,
+    // and "cannot read file:"+path (zip library code) when the content does
+    // not match its CRC.
     QByteArray readFile(const QString& path) override;
     // Throws ArchiveException "cannot open file:"+path when the entry is
     // missing or cannot be opened: the zip library's code, or -110 when the
