@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QtConcurrent>
 
+#include <functional>
+
 Q_LOGGING_CATEGORY(lcStorage, "services.storage")
 
 namespace {
@@ -22,9 +24,10 @@ const QString DeleteItems = QStringLiteral("delete from stored_values where key 
 const QString SelectKeys = QStringLiteral("select key from stored_values where key LIKE :pattern");
 
 // Keys are bound as parameters, one placeholder each. SQLite builds may cap
-// the number of parameters of one statement at 999, so longer key lists are
-// split into statements of this many keys inside one transaction.
-constexpr int MaxKeysPerStatement = 999;
+// the number of parameters of one statement at 999, and preparing a statement
+// costs time growing with the square of its placeholders, so longer key
+// lists are split into statements of this many keys inside one transaction.
+constexpr int MaxKeysPerStatement = 250;
 
 QString placeholders(int count)
 {
@@ -36,6 +39,31 @@ QString placeholders(int count)
         text += QLatin1Char('?');
     }
     return text;
+}
+
+// Runs `statement` (its %1 replaced by a list of placeholders) once per
+// chunk of keys, with the chunk's stored keys bound, and hands every result
+// row to onRow. Chunks of the same size share one prepared statement.
+bool runForKeys(QSqlQuery& query, const QString& statement, const QStringList& keys,
+                const std::function<void(const QSqlQuery&)>& onRow)
+{
+    query.setForwardOnly(true);
+    int preparedFor = -1;
+    for (int first = 0; first < keys.size(); first += MaxKeysPerStatement) {
+        const int count = qMin(MaxKeysPerStatement, keys.size() - first);
+        if (count != preparedFor) {
+            if (!query.prepare(statement.arg(placeholders(count))))
+                return false;
+            preparedFor = count;
+        }
+        for (int i = 0; i < count; ++i)
+            query.bindValue(i, Storage::shiftKey(keys.at(first + i)));
+        if (!query.exec())
+            return false;
+        while (query.next())
+            onRow(query);
+    }
+    return true;
 }
 
 QString nonNull(const QString& text)
@@ -246,6 +274,7 @@ QString Storage::loadDBItem(const QString& key)
     if (!db.isValid())
         return QString();
     QSqlQuery query(db);
+    query.setForwardOnly(true);
     if (!query.prepare(SelectItem))
         return QString();
     query.addBindValue(shiftKey(key));
@@ -307,25 +336,15 @@ void Storage::loadDBItems(const QString& uuid, const QStringList& keys)
         QSqlQuery query(db);
         if (chunked)
             query.exec(QStringLiteral("BEGIN"));
-        for (int first = 0; first < keys.size(); first += MaxKeysPerStatement) {
-            const int count = qMin(MaxKeysPerStatement, keys.size() - first);
-            if (!query.prepare(SelectItems.arg(placeholders(count)))) {
-                found.clear();
-                break;
-            }
-            for (int i = first; i < first + count; ++i)
-                query.addBindValue(shiftKey(keys.at(i)));
-            if (!query.exec()) {
-                found.clear();
-                break;
-            }
-            while (query.next())
-                found.insert(unshiftKey(query.value(0).toString()),
-                             nonNull(m_cipher.decryptText(query.value(1).toString())));
-        }
+        const bool ok = runForKeys(query, SelectItems, keys, [&](const QSqlQuery& row) {
+            found.insert(unshiftKey(row.value(0).toString()),
+                         nonNull(m_cipher.decryptText(row.value(1).toString())));
+        });
+        if (!ok)
+            found.clear();
         query.finish();
         if (chunked)
-            query.exec(QStringLiteral("COMMIT"));
+            QSqlQuery(db).exec(QStringLiteral("COMMIT"));
     }
     QVariantMap data = answer(uuid);
     data.insert(QStringLiteral("data"), found);
@@ -346,18 +365,13 @@ bool Storage::removeDBItems(const QStringList& keys)
     QSqlQuery query(db);
     if (chunked && !query.exec(QStringLiteral("SAVEPOINT remove_items")))
         return false;
-    bool ok = true;
-    for (int first = 0; ok && first < keys.size(); first += MaxKeysPerStatement) {
-        const int count = qMin(MaxKeysPerStatement, keys.size() - first);
-        ok = query.prepare(DeleteItems.arg(placeholders(count)));
-        for (int i = first; ok && i < first + count; ++i)
-            query.addBindValue(shiftKey(keys.at(i)));
-        ok = ok && query.exec();
-    }
+    bool ok = runForKeys(query, DeleteItems, keys, [](const QSqlQuery&) {});
+    query.finish();
     if (chunked) {
+        QSqlQuery end(db);
         if (!ok)
-            query.exec(QStringLiteral("ROLLBACK TO remove_items"));
-        ok = query.exec(QStringLiteral("RELEASE remove_items")) && ok;
+            end.exec(QStringLiteral("ROLLBACK TO remove_items"));
+        ok = end.exec(QStringLiteral("RELEASE remove_items")) && ok;
     }
     return ok;
 }
@@ -369,6 +383,7 @@ void Storage::getDBKeys(const QString& uuid, const QString& pattern)
     QSqlDatabase db = connection();
     if (db.isValid()) {
         QSqlQuery query(db);
+        query.setForwardOnly(true);
         if (query.prepare(SelectKeys)) {
             query.bindValue(QStringLiteral(":pattern"),
                             QString(QLatin1Char('%') + shiftKey(pattern) + QLatin1Char('%')));
@@ -387,6 +402,7 @@ bool Storage::runStatement(QSqlDatabase& db, const QString& text, const QVariant
                            QVariantList& rows)
 {
     QSqlQuery query(db);
+    query.setForwardOnly(true);
     bool ok = query.prepare(text);
     if (ok) {
         for (const QVariant& param : params)
