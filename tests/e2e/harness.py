@@ -209,6 +209,14 @@ class Shell:
                 break
             time.sleep(0.2)
         if returncode is None:
+            if until is None:
+                # A run that did not end by itself: keep a picture of the screen.
+                try:
+                    shot = os.path.join(self.root, "timeout.png")
+                    screenshot(self.display, shot)
+                    print("screenshot of the stuck run: %s (kept with DAVERI_KEEP_TEST_HOME=1)" % shot)
+                except Exception as error:  # the display may be gone already
+                    print("no screenshot: %s" % error)
             os.killpg(proc.pid, signal.SIGTERM)
             try:
                 proc.wait(10)
@@ -323,3 +331,34 @@ def renderer_pids(exe):
         except (OSError, ValueError, IndexError):
             continue
     return pids
+
+
+def screenshot(display, path):
+    """Writes the whole screen of `display` to a PNG file."""
+    import struct
+    import zlib
+    from Xlib import X, display as xdisplay
+    d = xdisplay.Display(display)
+    try:
+        root = d.screen().root
+        geometry = root.get_geometry()
+        width, height = geometry.width, geometry.height
+        raw = root.get_image(0, 0, width, height, X.ZPixmap, 0xffffffff).data
+    finally:
+        d.close()
+    rows = bytearray()
+    stride = width * 4
+    for y in range(height):
+        rows.append(0)
+        line = raw[y * stride:(y + 1) * stride]
+        for x in range(0, stride, 4):
+            rows += bytes((line[x + 2], line[x + 1], line[x]))  # BGRX to RGB
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff)
+
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(bytes(rows), 6)))
+        f.write(chunk(b"IEND", b""))
