@@ -17,6 +17,7 @@
 DesktopBridge::DesktopBridge()
     : QObject(nullptr)
 {
+    registerArgumentConversions();
     PathsManager::instance();
     SettingsManager* settings = SettingsManager::instance();
 
@@ -48,6 +49,21 @@ DesktopBridge::~DesktopBridge()
 void DesktopBridge::registerType()
 {
     qmlRegisterType<DesktopBridge>("DesktopBridge", 1, 0, "DesktopBridge");
+    registerArgumentConversions();
+}
+
+void DesktopBridge::registerArgumentConversions()
+{
+    // The page passes the state of stateChanged as a JSON number; the web
+    // channel can hand it to the invokable only with these conversions.
+    static const bool registered = [] {
+        QMetaType::registerConverter<double, Qt::ApplicationState>(
+            [](double value) { return Qt::ApplicationState(int(value)); });
+        QMetaType::registerConverter<int, Qt::ApplicationState>(
+            [](int value) { return Qt::ApplicationState(value); });
+        return true;
+    }();
+    Q_UNUSED(registered)
 }
 
 void DesktopBridge::onInvokeJS(QString functionName, QVariantMap& params)

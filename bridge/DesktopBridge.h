@@ -24,6 +24,8 @@ public:
 
     // Registers the element type "DesktopBridge" 1.0 with the declarative engine.
     static void registerType();
+    // Conversions the web channel needs for the commands' argument types.
+    static void registerArgumentConversions();
 
     JSInterface* dispatcher() const { return m_dispatcher; }
 

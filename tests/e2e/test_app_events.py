@@ -23,6 +23,11 @@ same(events[0].data.className, "QMLFileOpenEvent", "class name");
 same(typeof events[0].data.type, "number", "type is a number");
 same(events[0].data.type, events[1].data.type, "every event has the same type");
 same(Object.keys(events[0].data).sort(), ["className", "type", "url"], "event fields");
+
+// The page may report a state itself; the answer carries no uuid.
+var stateEvent = waitEvent(function (n, d) { return n === "applicationStateChanged" && d.state_code === 2; });
+shell.stateChanged(2);
+same((await stateEvent).data, { state_code: 2 }, "stateChanged from the page");
 """
 
 
