@@ -264,6 +264,18 @@ class ShellTestCase(unittest.TestCase):
     def tearDown(self):
         self.shell.cleanup()
 
+    def wait_log(self, proc, text, timeout=60):
+        """Waits until the log holds `text`; False when the program ended or
+        the time ran out first."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if text in self.shell.read_log():
+                return True
+            if proc.poll() is not None:
+                return False
+            time.sleep(0.1)
+        return False
+
     def assertPagePassed(self, run, expected_passes=None):
         results = run.results()
         failures = [r for r in results if r.startswith("FAIL ")]

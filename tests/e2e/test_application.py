@@ -11,30 +11,10 @@ import unittest
 
 from harness import ShellTestCase, page
 
-HELPERS = r"""
-function canon(v) {
-    if (Array.isArray(v)) return "[" + v.map(canon).join(",") + "]";
-    if (v && typeof v === "object")
-        return "{" + Object.keys(v).sort().map(function (k) { return JSON.stringify(k) + ":" + canon(v[k]); }).join(",") + "}";
-    return JSON.stringify(v);
-}
-function eq(actual, expected, name) {
-    report(canon(actual) === canon(expected), name, "expected " + canon(expected) + ", got " + canon(actual));
-}
-"""
 
 
 class ApplicationTest(ShellTestCase):
 
-    def wait_log(self, proc, text, timeout=60):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if text in self.shell.read_log():
-                return True
-            if proc.poll() is not None:
-                return False
-            time.sleep(0.1)
-        return False
 
     def test_commands(self):
         # A stand-in for the desktop's opener, first on PATH, records what it
@@ -49,7 +29,7 @@ class ApplicationTest(ShellTestCase):
         self.shell.extra_env["PATH"] = bindir + os.pathsep + os.environ.get("PATH", "")
         other_store = os.path.join(self.shell.root, "other-store")
 
-        self.shell.course({"index.html": page(HELPERS + r"""
+        self.shell.course({"index.html": page(r"""
             var r = await call(shell, "initialize");
             eq(r.data, {uuid: r.uuid, version: {semver: "1.3.0"}}, "initializeDone with version");
             eq(r.name, "initializeDone", "initialize");
@@ -149,7 +129,7 @@ class ApplicationTest(ShellTestCase):
             f.write("12345")
         new_file = os.path.join(docs, "new.txt")
 
-        self.shell.course({"index.html": page(HELPERS + r"""
+        self.shell.course({"index.html": page(r"""
             var dir = %(docs)s;
             console.warn("OPEN 1");
             var r = await call(shell, "getOpenFileName", "Pick one", dir, "Text (*.txt)");

@@ -10,20 +10,6 @@ import unittest
 
 from harness import ShellTestCase, page
 
-# Page helpers: a canonical JSON form (object keys sorted) for comparisons,
-# and a pause.
-HELPERS = r"""
-function canon(v) {
-    if (Array.isArray(v)) return "[" + v.map(canon).join(",") + "]";
-    if (v && typeof v === "object")
-        return "{" + Object.keys(v).sort().map(function (k) { return JSON.stringify(k) + ":" + canon(v[k]); }).join(",") + "}";
-    return JSON.stringify(v);
-}
-function eq(actual, expected, name) {
-    report(canon(actual) === canon(expected), name, "expected " + canon(expected) + ", got " + canon(actual));
-}
-function sleep(ms) { return new Promise(function (r) { setTimeout(r, ms); }); }
-"""
 
 
 def shifted(key):
@@ -42,7 +28,7 @@ class StorageTest(ShellTestCase):
         return db
 
     def test_commands_and_edge_cases(self):
-        self.shell.course({"index.html": page(HELPERS + r"""
+        self.shell.course({"index.html": page(r"""
             // Before any store is open every command fails with its own event.
             var r;
             for (var c of [["dbTransaction", "dbTransactionError"], ["dbCommit", "dbCommitError"],
@@ -156,7 +142,7 @@ class StorageTest(ShellTestCase):
         self.assertEqual(list(db.execute("select id, note from t order by id")), [(1, "a"), (4, "kept")])
 
     def test_many_commands_at_once(self):
-        self.shell.course({"index.html": page(HELPERS + r"""
+        self.shell.course({"index.html": page(r"""
             await call(shell, "initialize");
             await call(shell, "dbSql", "create table log(n integer)", []);
             var ROUNDS = 40, ITEMS = 50;
@@ -236,7 +222,7 @@ class StorageTest(ShellTestCase):
             proc.communicate()
         self.assertTrue(os.path.exists(journal), "killed after the batch had committed")
 
-        self.shell.course({"index.html": page(HELPERS + r"""
+        self.shell.course({"index.html": page(r"""
             var r = await call(shell, "initialize");
             eq(r.name, "initializeDone", "store opens after the crash");
             r = await call(shell, "dbSql", "PRAGMA integrity_check", []);

@@ -13,15 +13,6 @@ WAIT_FOREVER = "await new Promise(function (r) { setTimeout(r, 120000); });"
 
 class WindowTest(ShellTestCase):
 
-    def wait_log(self, proc, text, timeout=60):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if text in self.shell.read_log():
-                return True
-            if proc.poll() is not None:
-                return False
-            time.sleep(0.2)
-        return False
 
     def window_size(self, title):
         for t, w, h in self.shell.x_windows():

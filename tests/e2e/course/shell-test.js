@@ -25,6 +25,23 @@ function same(actual, expected, name) {
     return report(a === e, name, "expected " + e + ", got " + a);
 }
 
+// A canonical JSON form (object keys sorted), for comparisons that do not
+// depend on key order.
+function canon(v) {
+    if (Array.isArray(v)) return "[" + v.map(canon).join(",") + "]";
+    if (v && typeof v === "object")
+        return "{" + Object.keys(v).sort().map(function (k) { return JSON.stringify(k) + ":" + canon(v[k]); }).join(",") + "}";
+    return JSON.stringify(v);
+}
+
+function eq(actual, expected, name) {
+    return report(canon(actual) === canon(expected), name, "expected " + canon(expected) + ", got " + canon(actual));
+}
+
+function sleep(ms) {
+    return new Promise(function (r) { setTimeout(r, ms); });
+}
+
 var uuidCounter = 0;
 function newUuid() {
     uuidCounter++;
