@@ -5,10 +5,11 @@
 JSInterface::JSInterface(ArchiveAccessManager* archive, QObject* parent)
     : QObject(parent), m_archive(archive)
 {
-    // Service connections: each family connects its own signals here.
-    // CONSTRUCTION SECTIONS
-    connectDownloadsAndZip();
+    // Service connections: each family connects its own signals here. The
+    // store's page events are relayed like the zip plugin's, which
+    // connectDownloadsAndZip connects.
     connect(&m_storage, &Storage::invokeJSCall, this, &JSInterface::onInvokeJSCall);
+    connectDownloadsAndZip();
 
     m_application.reset(new CApplication());
     connect(this, &JSInterface::applicationEvent, m_application.data(), &CApplication::applicationEvent);
@@ -23,7 +24,6 @@ JSInterface::JSInterface(ArchiveAccessManager* archive, QObject* parent)
 
 JSInterface::~JSInterface()
 {
-    // DESTRUCTION SECTIONS
     destroyDownloadsAndZip();
     m_application.reset();
     m_pluginNames.clear();

@@ -78,11 +78,6 @@ public:
     Q_INVOKABLE void dbCommit(QString uuid);
     Q_INVOKABLE void dbRollback(QString uuid);
     Storage* storage() { return &m_storage; }
-private:
-    // The key-value store and SQL; its worker commands answer through
-    // onInvokeJSCall.
-    Storage m_storage;
-public:
 
     // --- downloads and zip --- (JSInterfaceDownloads.cpp, JSInterfaceZip.cpp)
     // The constructor calls connectDownloadsAndZip(); the destructor calls
@@ -121,13 +116,6 @@ private:
     QString prepareDownloadTarget() const;
     void emitDownloadPlaced(bool placed);
 
-    // One download at a time; created by connectDownloadsAndZip, deleted
-    // first on destruction.
-    IFileDownloader* m_downloader = nullptr;
-    ZipExtractionThread m_extractionThread;
-    // The entry-level zip commands, run on the global thread pool.
-    Zip m_zip;
-public:
 
 signals:
     void closeWrapper();
@@ -146,6 +134,17 @@ private:
     // Emits a page event; the map is passed by reference as the signal wants.
     void emitEvent(const QString& name, QVariantMap data);
 
+    // The services, in the order they are built; destroyed in reverse.
+    // One download at a time; created by connectDownloadsAndZip, deleted
+    // first on destruction.
+    IFileDownloader* m_downloader = nullptr;
+    ZipExtractionThread m_extractionThread;
+    // The key-value store and SQL; its worker commands answer through
+    // onInvokeJSCall.
+    Storage m_storage;
+    // The entry-level zip commands, run on the global thread pool.
+    Zip m_zip;
+    // Temporary copies made by fsItemsCopy, by source path.
     QMap<QString, QSharedPointer<QFile>> m_temporaryCopies;
     ArchiveAccessManager* m_archive;
     QStringList m_pluginNames;

@@ -121,7 +121,7 @@ void JSInterface::getSaveFileName(QString uuid, QString title, QString dir, QStr
 void JSInterface::initializePlugin(QString uuid, QString pluginName, QVariantMap params)
 {
     QVariantMap data = withUuid(uuid);
-    qCDebug(lcApplicationCommands).noquote() << "Initialize:" << pluginName;
+    qDebug().noquote() << "Initialize:" << pluginName;
 
     if (!m_pluginNames.contains(pluginName)) {
         data.insert(QStringLiteral("code"), 607);

@@ -144,10 +144,20 @@ int JSInterface::copyItem(const QString& registryKey, const QString& from, const
     }
     if (!source)
         return kInvalidItem;
+    // Copying a file onto itself would empty it before reading it.
+    if (auto* file = qobject_cast<QFile*>(source.data())) {
+        const QString sourcePath = QFileInfo(file->fileName()).canonicalFilePath();
+        if (!sourcePath.isEmpty() && sourcePath == QFileInfo(destination).canonicalFilePath())
+            return kInvalidItem;
+    }
 
     QSharedPointer<QFile> target(temporaryType ? new AutoRemoveFile(destination) : new QFile(destination));
-    if (!target->open(QIODevice::WriteOnly))
+    if (!target->open(QIODevice::WriteOnly)) {
+        // Nothing was written: an existing file there must not be removed
+        // when this object goes.
+        target->setFileName(QString());
         return kDestinationNotWritable;
+    }
 
     try {
         copyDevice(source.data(), target.data(), 1048576);

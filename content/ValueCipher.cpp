@@ -91,7 +91,7 @@ QByteArray ValueCipher::decryptBytes(const QByteArray& cipher) const
     if (cipher.size() < 3)
         return QByteArray();
     if (quint8(cipher.at(0)) != Version) {
-        qCWarning(lcContent, "Invalid version or not a cyphertext.");
+        qWarning("Invalid version or not a cyphertext.");
         return QByteArray();
     }
 

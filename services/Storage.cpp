@@ -410,7 +410,7 @@ bool Storage::runStatement(QSqlDatabase& db, const QString& text, const QVariant
         ok = query.exec();
     }
     if (!ok) {
-        qCDebug(lcStorage) << query.lastError().text();
+        qDebug().noquote() << query.lastError().text();
         return false;
     }
     while (query.next()) {

@@ -238,6 +238,18 @@ private slots:
         QCOMPARE(result.value(QStringLiteral("i")).toMap(), (QVariantMap{{QStringLiteral("code"), 605}}));
     }
 
+    // Copying a file onto itself fails the item and keeps the file.
+    void copyOntoItself()
+    {
+        writeFile(m_contents + QStringLiteral("/self.txt"), "keep me");
+        const QVariantMap result = copy({{QStringLiteral("i"),
+            itemMap(m_contents + QStringLiteral("/self.txt"), QStringLiteral("self.txt"), QStringLiteral("local"), QString())}});
+        QCOMPARE(result.value(QStringLiteral("i")).toMap(), (QVariantMap{{QStringLiteral("code"), 606}}));
+        QFile file(m_contents + QStringLiteral("/self.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep me"));
+    }
+
     // Temporary copies: a new copy of the same source replaces (and deletes)
     // the previous one; normal copies leave the registry alone; the rest go
     // with the dispatcher.
