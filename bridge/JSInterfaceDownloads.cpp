@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <limits>
 
 namespace {
 
@@ -103,8 +104,12 @@ void JSInterface::_fileDownloadStart(int total)
 
 void JSInterface::_fileDownloadProgress(int total, int progress)
 {
-    const int last = m_downloader->property(LastProgressProperty).toInt();
-    if (progress != total && progress - last < ProgressStepBytes)
+    // Differences of counts near the int limit need the wider type. Counts
+    // of files above 2 GiB stay at the int maximum: once that is reported,
+    // repeating it tells the page nothing.
+    const qint64 last = m_downloader->property(LastProgressProperty).toLongLong();
+    const bool reachesTotal = progress == total && !(progress == std::numeric_limits<int>::max() && last == progress);
+    if (!reachesTotal && qint64(progress) - last < ProgressStepBytes)
         return;
     QVariantMap data = downloadContext(QLatin1String(UuidProperty));
     data.insert(QStringLiteral("total"), total);

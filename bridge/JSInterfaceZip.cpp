@@ -46,7 +46,9 @@ void JSInterface::archiveUnzip(QString uuid, QString relFilePath, QString target
     m_extractionThread.setProperty(FilePathProperty, relFilePath);
     m_extractionThread.setProperty(TargetPathProperty, targetPath);
     m_extractionThread.setProperty(UuidProperty, uuid);
-    m_extractionThread.start(contents + relFilePath, contents + targetPath);
+    // The contents directory itself may be the target, never something
+    // above it.
+    m_extractionThread.start(contents + relFilePath, contents + targetPath, QDir(contents).absolutePath());
 }
 
 void JSInterface::abortArchiveUnzip(QString uuid)
@@ -73,9 +75,8 @@ void JSInterface::_zipError(ZipExtractionThread::ExtractionError code)
 void JSInterface::_zipFinish(QString path)
 {
     QVariantMap data = extractionContext(QLatin1String(UuidProperty));
-    QString relative = QDir(contentsPath()).relativeFilePath(path);
-    if (relative == QLatin1String("."))
-        relative.clear();
+    // The contents directory itself comes out as "/.".
+    const QString relative = QDir(contentsPath()).relativeFilePath(path);
     data.insert(QStringLiteral("extracted_path"), QLatin1Char('/') + relative);
     emitEvent(QStringLiteral("archiveUnzipFinish"), data);
 }

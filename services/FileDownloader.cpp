@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QUuid>
+#include <limits>
 
 namespace {
 Q_LOGGING_CATEGORY(lcDownload, "services.download")
@@ -30,6 +31,11 @@ FileDownloader::~FileDownloader()
         m_reply = nullptr;
     }
     discardOutputFile();
+}
+
+int FileDownloader::signalCount(qint64 bytes)
+{
+    return int(qBound<qint64>(0, bytes, std::numeric_limits<int>::max()));
 }
 
 bool FileDownloader::isRunning() const
@@ -89,7 +95,7 @@ void FileDownloader::onReadyRead()
     if (!m_reply)
         return;
     m_timer.start(TimeoutMs);
-    const int total = m_reply->header(QNetworkRequest::ContentLengthHeader).toInt();
+    const int total = signalCount(m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
     if (!m_running) {
         m_running = true;
         emit onStart(total);
@@ -108,7 +114,7 @@ void FileDownloader::onReadyRead()
         emit onError(QNetworkReply::UnknownContentError);
         return;
     }
-    emit onProgress(total, static_cast<int>(m_outputFile->pos()));
+    emit onProgress(total, signalCount(m_outputFile->pos()));
 }
 
 void FileDownloader::onFinished()

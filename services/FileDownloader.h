@@ -23,6 +23,10 @@ public:
     explicit FileDownloader(QObject* parent = nullptr);
     ~FileDownloader() override;
 
+    // A byte count as the signals carry it: counts beyond the int range
+    // stay at its maximum instead of wrapping to negative values.
+    static int signalCount(qint64 bytes);
+
     void download(const QUrl& url) override;
     bool isRunning() const override;
     void abort() override;

@@ -87,9 +87,35 @@ Zip::~Zip()
         m_idle.wait(&m_mutex);
 }
 
+bool Zip::isEmptyArchive(const QString& path)
+{
+    // End of central directory record: signature, two disk numbers, two
+    // entry counts, directory size and offset, comment length, comment.
+    constexpr int RecordSize = 22;
+    QFile file(path);
+    if (file.size() < RecordSize || file.size() > RecordSize + 0xffff || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (!bytes.startsWith("PK\x05\x06"))
+        return false;
+    const auto number = [&bytes](int at, int size) {
+        quint32 value = 0;
+        for (int i = size - 1; i >= 0; --i)
+            value = (value << 8) | quint8(bytes.at(at + i));
+        return value;
+    };
+    return number(4, 2) == 0 && number(6, 2) == 0 && number(8, 2) == 0 && number(10, 2) == 0
+        && number(12, 4) == 0 && number(16, 4) == 0 && number(20, 2) == quint32(bytes.size() - RecordSize);
+}
+
 int Zip::readEntry(QuaZip& zip, const QString& name, QByteArray& buffer)
 {
     if (!zip.setCurrentFile(name))
+        return EntryFailed;
+    // The whole entry goes into one buffer: a size no buffer can hold is
+    // refused before anything is allocated.
+    QuaZipFileInfo64 info;
+    if (!zip.getCurrentFileInfo(&info) || info.uncompressedSize > quint64(MaxContentBytes))
         return EntryFailed;
     QuaZipFile file(&zip);
     if (!file.open(QIODevice::ReadOnly))
@@ -143,7 +169,9 @@ void Zip::zipAddFiles(QString uuid, QString archivePath, QString mode, QVariantM
             content = item.value(QStringLiteral("data")).toByteArray();
         } else if (type == path) {
             QFile source(item.value(QStringLiteral("data")).toString());
-            if (source.open(QIODevice::ReadOnly))
+            // Read into memory whole: a file too large for that counts as
+            // unreadable.
+            if (source.size() <= MaxContentBytes && source.open(QIODevice::ReadOnly))
                 content = source.readAll();
             else
                 code = SourceUnreadable;
@@ -223,12 +251,17 @@ void Zip::zipListContents(QString uuid, QString archivePath)
         emit invokeJSCall(QStringLiteral("zipListContentsFail"), data);
     };
 
+    QVariantList entries;
     QuaZip zip(archivePath);
     if (!zip.open(QuaZip::mdUnzip)) {
-        fail(zip.getZipError());
+        if (!isEmptyArchive(archivePath)) {
+            fail(zip.getZipError());
+            return;
+        }
+        data.insert(QStringLiteral("data"), entries);
+        emit invokeJSCall(QStringLiteral("zipListContentsDone"), data);
         return;
     }
-    QVariantList entries;
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
         QuaZipFileInfo64 info;
         if (!zip.getCurrentFileInfo(&info)) {
@@ -244,9 +277,12 @@ void Zip::zipListContents(QString uuid, QString archivePath)
         entry.insert(QStringLiteral("uncompressedSize"), sizeValue(info.uncompressedSize));
         entries.append(entry);
     }
-    // A walk cut short by a damaged record is not a complete listing.
+    // A walk cut short by a damaged record is not a complete listing; an
+    // archive without entries (behind a prefix, where the zip library opens
+    // it) has no first record to go to.
     const int walkError = zip.getZipError();
-    if (walkError != UNZ_OK && walkError != UNZ_END_OF_LIST_OF_FILE) {
+    const bool emptyArchive = entries.isEmpty() && zip.getEntriesCount() == 0;
+    if (!emptyArchive && walkError != UNZ_OK && walkError != UNZ_END_OF_LIST_OF_FILE) {
         fail(walkError);
         return;
     }

@@ -26,6 +26,10 @@ public:
         EntryFailed = -1000
     };
 
+    // The largest entry or source file a command reads into memory; larger
+    // ones fail their item (a byte array holds less than 2 GiB).
+    static constexpr qint64 MaxContentBytes = qint64(1) << 30;
+
     explicit Zip(QObject* parent = nullptr);
     // Waits for commands still running on the pool, so that none of them
     // emits from a destroyed object.
@@ -37,10 +41,15 @@ public:
     void zipListContents(QString uuid, QString archivePath);
     void zipExtractFiles(QString uuid, QString archivePath, QVariantMap paths);
 
+    // True when the file is a zip archive without entries that holds
+    // nothing but its end record. The zip library cannot open such an
+    // archive (it looks for that record after the first byte only).
+    static bool isEmptyArchive(const QString& path);
+
     // Reads the entry called name of an open archive into buffer. Returns
-    // 0, EntryFailed when the entry cannot be found or opened, or the
-    // library's error code when reading or its checksum fails (buffer is
-    // then emptied).
+    // 0, EntryFailed when the entry cannot be found or opened or is larger
+    // than MaxContentBytes, or the library's error code when reading or its
+    // checksum fails (buffer is then emptied).
     static int readEntry(QuaZip& zip, const QString& name, QByteArray& buffer);
 
     // Runs a command on the global thread pool with copies of the

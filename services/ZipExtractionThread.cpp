@@ -1,5 +1,7 @@
 #include "ZipExtractionThread.h"
 
+#include "Zip.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,15 +15,11 @@ Q_LOGGING_CATEGORY(lcExtract, "services.zip")
 
 constexpr qint64 CopyBufferSize = 256 * 1024;
 
-// True when a name (with '/' separators) would place its entry outside the
-// directory it is unpacked into: an absolute name, a drive letter, or more
-// ".." steps than it went down.
+// True when a name (with '/' separators), appended to the directory it is
+// unpacked into, climbs out of that directory with "..". A leading "/" or a
+// drive letter is no way out: appended, it only names a folder inside.
 bool leavesTarget(const QString& name)
 {
-    if (name.startsWith(QLatin1Char('/')))
-        return true;
-    if (name.size() >= 2 && name.at(1) == QLatin1Char(':') && name.at(0).isLetter())
-        return true;
     int depth = 0;
     const QStringList parts = name.split(QLatin1Char('/'));
     for (const QString& part : parts) {
@@ -35,6 +33,25 @@ bool leavesTarget(const QString& name)
         }
     }
     return false;
+}
+
+// The path with symbolic links resolved where it exists, cleaned otherwise.
+QString resolvedPath(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+// True when dir lies strictly above kept, so that clearing dir's
+// subdirectories would take kept with it.
+bool isAncestorOf(const QString& dir, const QString& kept)
+{
+    const QString above = resolvedPath(dir);
+    const QString below = resolvedPath(kept);
+    if (above == below)
+        return false;
+    return above == QLatin1String("/") || below.startsWith(above + QLatin1Char('/'));
 }
 
 // Removes every visible subdirectory of dir. A symbolic link to a
@@ -64,7 +81,8 @@ ZipExtractionThread::~ZipExtractionThread()
     wait();
 }
 
-bool ZipExtractionThread::start(const QString& archivePath, const QString& targetPath)
+bool ZipExtractionThread::start(const QString& archivePath, const QString& targetPath,
+                                const QString& keptDirectory)
 {
     if (isRunning())
         return false;
@@ -72,6 +90,7 @@ bool ZipExtractionThread::start(const QString& archivePath, const QString& targe
     wait();
     m_archivePath = archivePath;
     m_targetPath = targetPath;
+    m_keptDirectory = keptDirectory;
     m_abort = false;
     QThread::start();
     return true;
@@ -100,12 +119,19 @@ void ZipExtractionThread::run()
         return;
     }
 
-    QDir target(m_targetPath);
-    if (!target.exists() && !target.mkpath(QStringLiteral("."))) {
-        qCWarning(lcExtract) << "cannot create" << m_targetPath;
+    // Clearing the target removes its subdirectories: a target above the
+    // kept directory would take that directory and everything beside it.
+    if (!m_keptDirectory.isEmpty() && isAncestorOf(m_targetPath, m_keptDirectory)) {
+        qCWarning(lcExtract) << "refusing target" << m_targetPath << "above" << m_keptDirectory;
         emit zipError(WriteFailed);
         return;
     }
+
+    // A target that cannot be made is reported by the first entry that
+    // cannot be written, after the archive was found and counted.
+    QDir target(m_targetPath);
+    if (!target.exists() && !target.mkpath(QStringLiteral(".")))
+        qCWarning(lcExtract) << "cannot create" << m_targetPath;
     const QString targetRoot = QDir::cleanPath(target.absolutePath());
 
     if (!QFileInfo::exists(m_archivePath)) {
@@ -117,6 +143,13 @@ void ZipExtractionThread::run()
 
     QuaZip zip(m_archivePath);
     if (!zip.open(QuaZip::mdUnzip)) {
+        if (Zip::isEmptyArchive(m_archivePath)) {
+            // Nothing to unpack: reported as any archive of no entries.
+            emit zipProgress(0, 0);
+            emit zipProgress(0, 0);
+            emit zipFinish(targetRoot);
+            return;
+        }
         qCWarning(lcExtract) << "cannot open" << m_archivePath << "error" << zip.getZipError();
         emit zipError(ArchiveNotOpened);
         return;
@@ -146,7 +179,9 @@ void ZipExtractionThread::run()
             fail(ReadFailed);
             return;
         }
-        // Archives made on Windows may separate folders with backslashes.
+        // Archives made on Windows may separate folders with backslashes;
+        // only a name that itself ends in "/" is a directory entry.
+        const bool isDirectory = info.name.endsWith(QLatin1Char('/'));
         QString name = info.name;
         name.replace(QLatin1Char('\\'), QLatin1Char('/'));
         if (leavesTarget(name)) {
@@ -154,9 +189,13 @@ void ZipExtractionThread::run()
             fail(WriteFailed);
             return;
         }
-        const QString outputPath = QDir::cleanPath(targetRoot + QLatin1Char('/') + name);
+        QString outputPath = QDir::cleanPath(targetRoot + QLatin1Char('/') + name);
+        // A file entry named like a folder ("a\\b\\") keeps its final
+        // separator, so no file is written in place of a folder.
+        if (!isDirectory && name.endsWith(QLatin1Char('/')))
+            outputPath += QLatin1Char('/');
 
-        if (name.endsWith(QLatin1Char('/'))) {
+        if (isDirectory) {
             if (!QDir().mkpath(outputPath)) {
                 qCWarning(lcExtract) << "cannot create" << outputPath;
                 fail(WriteFailed);
@@ -218,7 +257,10 @@ void ZipExtractionThread::run()
             emit zipProgress(total, i + 1);
     }
 
-    if (zip.getZipError() != UNZ_OK && zip.getZipError() != UNZ_END_OF_LIST_OF_FILE) {
+    // An archive without entries (behind a prefix, where the zip library
+    // opens it) has no first entry to go to: that is no damage.
+    const bool emptyArchive = total == 0 && i == 0;
+    if (!emptyArchive && zip.getZipError() != UNZ_OK && zip.getZipError() != UNZ_END_OF_LIST_OF_FILE) {
         // The walk ended on a damaged directory record, not at the end.
         qCWarning(lcExtract) << "archive directory damaged after entry" << i << "error" << zip.getZipError();
         fail(ReadFailed);

@@ -19,8 +19,9 @@ public:
         // left behind and the extraction stops.
         ReadFailed = 2,
         ArchiveNotOpened = 3,
-        // A directory or output file cannot be created or written, or an
-        // entry's name points outside the target directory.
+        // A directory or output file cannot be created or written, an
+        // entry's name climbs out of the target directory, or the target
+        // lies above the kept directory.
         WriteFailed = 4,
         Aborted = 5
     };
@@ -35,7 +36,10 @@ public:
 
     // Stores both paths, clears the abort flag and starts the thread.
     // Returns false, changing nothing, while an extraction is running.
-    bool start(const QString& archivePath, const QString& targetPath);
+    // A target lying above keptDirectory (when given) is refused with
+    // WriteFailed before anything is touched: clearing it would remove
+    // keptDirectory.
+    bool start(const QString& archivePath, const QString& targetPath, const QString& keptDirectory = QString());
     // Asks the running extraction to stop before its next entry; does not
     // wait. The flag stays set until the next start.
     void abort();
@@ -55,5 +59,6 @@ protected:
 private:
     QString m_targetPath;
     QString m_archivePath;
+    QString m_keptDirectory;
     std::atomic<bool> m_abort{false};
 };

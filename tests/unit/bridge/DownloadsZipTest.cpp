@@ -9,6 +9,7 @@
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <limits>
 
 using namespace ZipFixtures;
 
@@ -38,15 +39,19 @@ private slots:
     void smallDownloadPlacedUnderContents();
     void progressThrottle_data();
     void progressThrottle();
+    void progressThrottleNearIntLimit_data();
+    void progressThrottleNearIntLimit();
     void downloadErrorStatus();
     void abortByThePage();
     void abortWhileIdle();
     void secondDownloadRefused();
     void targetCannotBeReplaced();
 
+    void unzipProgressAndFinish_data();
     void unzipProgressAndFinish();
     void unzipRefusedWhileRunning();
     void unzipAbortedByThePage();
+    void unzipErrors_data();
     void unzipErrors();
     void entryCommandsAnswerLater();
     void destructionWhileWorking();
@@ -178,6 +183,34 @@ void DownloadsZipTest::progressThrottle()
     QCOMPARE(QFileInfo(m_contents + QStringLiteral("/big.bin")).size(), qint64(size));
 }
 
+void DownloadsZipTest::progressThrottleNearIntLimit_data()
+{
+    QTest::addColumn<int>("total");
+    QTest::addColumn<QList<int>>("reported"); // by the downloader, in order
+    QTest::addColumn<QList<int>>("sent");     // to the page
+
+    const int max = std::numeric_limits<int>::max();
+    // Counts of files above 2 GiB stay at the int maximum: reported once.
+    QTest::newRow("held at the maximum") << max << QList<int>{max - 1000000, max, max, max} << QList<int>{max - 1000000, max};
+    // A count that went round to a negative value is no step forward.
+    QTest::newRow("wrapped count") << 0 << QList<int>{2000000000, -2000000000} << QList<int>{2000000000};
+}
+
+void DownloadsZipTest::progressThrottleNearIntLimit()
+{
+    QFETCH(int, total);
+    QFETCH(QList<int>, reported);
+    QFETCH(QList<int>, sent);
+    for (int progress : reported)
+        emit m_dispatcher->downloader()->onProgress(total, progress);
+    QList<int> seen;
+    for (const Event& e : eventsNamed(QStringLiteral("fileDownloadProgress"))) {
+        QCOMPARE(e.second.value(QStringLiteral("total")).toInt(), total);
+        seen.append(e.second.value(QStringLiteral("progress")).toInt());
+    }
+    QCOMPARE(seen, sent);
+}
+
 void DownloadsZipTest::downloadErrorStatus()
 {
     m_dispatcher->downloadFile(QStringLiteral("d"), m_server.url(QStringLiteral("/status/404")).toString(),
@@ -264,31 +297,54 @@ void DownloadsZipTest::targetCannotBeReplaced()
     QVERIFY(QDir::temp().remove(kept.first()));
 }
 
+void DownloadsZipTest::unzipProgressAndFinish_data()
+{
+    QTest::addColumn<QString>("archive");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<QList<int>>("progress");
+    QTest::addColumn<QString>("extractedPath");
+
+    QTest::newRow("120 entries") << QStringLiteral("/zips/a.zip") << QStringLiteral("/units/u1") << 120
+                                 << QList<int>{0, 1, 51, 101, 120} << QStringLiteral("/units/u1");
+    // "/" and the target relative to the contents directory, which is ".".
+    QTest::newRow("into the contents directory") << QStringLiteral("/a.zip") << QString() << 2 << QList<int>{0, 1, 2}
+                                                 << QStringLiteral("/.");
+    QTest::newRow("empty archive") << QStringLiteral("/zips/a.zip") << QStringLiteral("/units/u1") << 0
+                                   << QList<int>{0, 0} << QStringLiteral("/units/u1");
+}
+
 void DownloadsZipTest::unzipProgressAndFinish()
 {
-    QVERIFY(QDir().mkpath(m_contents + QStringLiteral("/zips")));
-    QList<QPair<QString, QByteArray>> entries;
-    for (int i = 0; i < 120; ++i)
-        entries.append({QStringLiteral("f%1.txt").arg(i), QByteArray::number(i)});
-    QVERIFY(makeZip(m_contents + QStringLiteral("/zips/a.zip"), entries));
+    QFETCH(QString, archive);
+    QFETCH(QString, target);
+    QFETCH(int, entries);
+    QFETCH(QList<int>, progress);
+    QFETCH(QString, extractedPath);
 
-    m_dispatcher->archiveUnzip(QStringLiteral("u"), QStringLiteral("/zips/a.zip"), QStringLiteral("/units/u1"));
+    QVERIFY(QDir().mkpath(m_contents + QStringLiteral("/zips")));
+    QList<Entry> list;
+    for (int i = 0; i < entries; ++i)
+        list.append({QStringLiteral("f%1.txt").arg(i), QByteArray::number(i), {}, -1});
+    QVERIFY(makeZip(m_contents + archive, list));
+
+    m_dispatcher->archiveUnzip(QStringLiteral("u"), archive, target);
     QVERIFY(waitFor(QStringLiteral("archiveUnzipFinish")));
 
-    const QVariantMap context = fields({{"uuid", QStringLiteral("u")}, {"file_path", QStringLiteral("/zips/a.zip")},
-                                        {"target_path", QStringLiteral("/units/u1")}});
+    const QVariantMap context = fields({{"uuid", QStringLiteral("u")}, {"file_path", archive}, {"target_path", target}});
     QList<Event> expected;
-    for (int progress : {0, 1, 51, 101, 120}) {
+    for (int step : progress) {
         QVariantMap data = context;
-        data.insert(QStringLiteral("total"), 120);
-        data.insert(QStringLiteral("progress"), progress);
+        data.insert(QStringLiteral("total"), entries);
+        data.insert(QStringLiteral("progress"), step);
         expected.append({QStringLiteral("archiveUnzipProgress"), data});
     }
     QVariantMap finish = context;
-    finish.insert(QStringLiteral("extracted_path"), QStringLiteral("/units/u1"));
+    finish.insert(QStringLiteral("extracted_path"), extractedPath);
     expected.append({QStringLiteral("archiveUnzipFinish"), finish});
     QCOMPARE(m_events, expected);
-    QCOMPARE(readFile(m_contents + QStringLiteral("/units/u1/f119.txt")), QByteArray("119"));
+    if (entries > 0)
+        QCOMPARE(readFile(m_contents + target + QStringLiteral("/f%1.txt").arg(entries - 1)), QByteArray::number(entries - 1));
 }
 
 void DownloadsZipTest::unzipRefusedWhileRunning()
@@ -352,13 +408,32 @@ void DownloadsZipTest::unzipAbortedByThePage()
     QVERIFY(eventsNamed(QStringLiteral("archiveUnzipFinish")).isEmpty());
 }
 
+void DownloadsZipTest::unzipErrors_data()
+{
+    QTest::addColumn<QString>("archive"); // made under contents when not "/none.zip"
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("missing archive") << QStringLiteral("/none.zip") << QStringLiteral("/out") << 1;
+    // Clearing a target above the contents directory would remove it.
+    QTest::newRow("target above contents") << QStringLiteral("/a.zip") << QStringLiteral("/..") << 4;
+}
+
 void DownloadsZipTest::unzipErrors()
 {
-    m_dispatcher->archiveUnzip(QStringLiteral("u"), QStringLiteral("/none.zip"), QStringLiteral("/out"));
+    QFETCH(QString, archive);
+    QFETCH(QString, target);
+    QFETCH(int, code);
+    QVERIFY(QDir().mkpath(m_contents + QStringLiteral("/keep")));
+    if (archive != QLatin1String("/none.zip"))
+        QVERIFY(makeZip(m_contents + archive, QList<QPair<QString, QByteArray>>{{QStringLiteral("x"), "x"}}));
+
+    m_dispatcher->archiveUnzip(QStringLiteral("u"), archive, target);
     QVERIFY(waitFor(QStringLiteral("archiveUnzipError")));
     QCOMPARE(m_events, (QList<Event>{{QStringLiteral("archiveUnzipError"),
-                                      fields({{"uuid", QStringLiteral("u")}, {"file_path", QStringLiteral("/none.zip")},
-                                              {"target_path", QStringLiteral("/out")}, {"code", 1}})}}));
+                                      fields({{"uuid", QStringLiteral("u")}, {"file_path", archive},
+                                              {"target_path", target}, {"code", code}})}}));
+    QVERIFY(QFileInfo(m_contents + QStringLiteral("/keep")).isDir());
 }
 
 void DownloadsZipTest::entryCommandsAnswerLater()

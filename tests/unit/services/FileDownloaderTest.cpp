@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <limits>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -78,6 +79,8 @@ private slots:
     void replacedDownloadStaysSilent();
     void temporaryFileCannotBeOpened();
     void writeFailureIsAnError();
+    void countsBeyondIntRange_data();
+    void countsBeyondIntRange();
 
 private:
     TestHttpServer m_server;
@@ -96,6 +99,27 @@ void FileDownloaderTest::cleanup()
 {
     // Every download either placed its file (the test took it) or removed it.
     QCOMPARE(tempDownloads(), QStringList());
+}
+
+void FileDownloaderTest::countsBeyondIntRange_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<int>("count");
+
+    const int max = std::numeric_limits<int>::max();
+    QTest::newRow("none") << qint64(0) << 0;
+    QTest::newRow("small") << qint64(1000) << 1000;
+    QTest::newRow("int maximum") << qint64(max) << max;
+    QTest::newRow("2 GiB") << (qint64(1) << 31) << max;
+    QTest::newRow("3 GiB") << 3 * (qint64(1) << 30) << max;
+    QTest::newRow("5 GiB") << 5 * (qint64(1) << 30) << max; // would wrap to 1 GiB
+}
+
+void FileDownloaderTest::countsBeyondIntRange()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(int, count);
+    QCOMPARE(FileDownloader::signalCount(bytes), count);
 }
 
 void FileDownloaderTest::completeBody_data()

@@ -76,13 +76,16 @@ private slots:
     void refusesSecondStartWhileRunning();
     void abortStopsBeforeNextEntry();
     void abortBeforeStartIsCleared();
-    void archiveErrors_data();
-    void archiveErrors();
+    void archiveOutcomes_data();
+    void archiveOutcomes();
+    void backslashNames_data();
     void backslashNames();
     void existingSubdirectoriesRemoved();
     void linkedSubdirectoryIsNotFollowed();
     void entryLeavingTarget_data();
     void entryLeavingTarget();
+    void targetAboveKeptDirectory_data();
+    void targetAboveKeptDirectory();
     void unreadableEntryStops_data();
     void unreadableEntryStops();
 
@@ -178,46 +181,102 @@ void ZipExtractionThreadTest::abortBeforeStartIsCleared()
     QCOMPARE(report.finish.size(), 2);
 }
 
-void ZipExtractionThreadTest::archiveErrors_data()
+void ZipExtractionThreadTest::archiveOutcomes_data()
 {
-    QTest::addColumn<QByteArray>("archiveBytes"); // empty: no archive file at all
-    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("archive"); // missing, text, truncated, (prefixed) empty, one entry
+    QTest::addColumn<bool>("targetBlocked"); // a file stands where the target's parent should be
+    QTest::addColumn<int>("code");           // 0: finishes
+    QTest::addColumn<Progress>("progress");
 
-    QTest::newRow("missing") << QByteArray() << int(ZipExtractionThread::ArchiveNotFound);
-    QTest::newRow("not a zip") << QByteArray("this is plain text, not a zip archive")
-                               << int(ZipExtractionThread::ArchiveNotOpened);
-    QTest::newRow("truncated") << QByteArray("PK\x03\x04\x14\x00\x00\x00", 8)
-                               << int(ZipExtractionThread::ArchiveNotOpened);
+    QTest::newRow("missing") << QStringLiteral("missing") << false << int(ZipExtractionThread::ArchiveNotFound) << Progress{};
+    QTest::newRow("not a zip") << QStringLiteral("text") << false << int(ZipExtractionThread::ArchiveNotOpened) << Progress{};
+    QTest::newRow("truncated") << QStringLiteral("truncated") << false << int(ZipExtractionThread::ArchiveNotOpened)
+                               << Progress{};
+    // An archive without entries is no damage: start and end are reported.
+    QTest::newRow("empty archive") << QStringLiteral("empty") << false << 0 << Progress{{0, 0}, {0, 0}};
+    QTest::newRow("empty archive after a prefix") << QStringLiteral("prefixed empty") << false << 0
+                                                  << Progress{{0, 0}, {0, 0}};
+    // The archive is looked for first; a target that cannot be made fails
+    // with the first entry that cannot be written.
+    QTest::newRow("missing, target cannot be made") << QStringLiteral("missing") << true
+                                                    << int(ZipExtractionThread::ArchiveNotFound) << Progress{};
+    QTest::newRow("target cannot be made") << QStringLiteral("one entry") << true
+                                           << int(ZipExtractionThread::WriteFailed) << Progress{{1, 0}};
 }
 
-void ZipExtractionThreadTest::archiveErrors()
+void ZipExtractionThreadTest::archiveOutcomes()
 {
-    QFETCH(QByteArray, archiveBytes);
+    QFETCH(QString, archive);
+    QFETCH(bool, targetBlocked);
     QFETCH(int, code);
-    if (!archiveBytes.isEmpty())
-        QVERIFY(writeFile(path(QStringLiteral("a.zip")), archiveBytes));
+    QFETCH(Progress, progress);
+    const QString zip = path(QStringLiteral("a.zip"));
+    if (archive == QLatin1String("text"))
+        QVERIFY(writeFile(zip, "this is plain text, not a zip archive"));
+    else if (archive == QLatin1String("truncated"))
+        QVERIFY(writeFile(zip, QByteArray("PK\x03\x04\x14\x00\x00\x00", 8)));
+    else if (archive.endsWith(QLatin1String("empty"))) {
+        QVERIFY(makeZip(zip, QList<Entry>{}));
+        if (archive.startsWith(QLatin1String("prefixed")))
+            QVERIFY(writeFile(zip, "STUB" + readFile(zip)));
+    }
+    else if (archive == QLatin1String("one entry"))
+        QVERIFY(makeZip(zip, QList<QPair<QString, QByteArray>>{{QStringLiteral("x.txt"), "x"}}));
+    if (targetBlocked)
+        QVERIFY(writeFile(path(QStringLiteral("out")), "a file, not a folder"));
 
     ZipExtractionThread thread;
     Report report(&thread);
-    QVERIFY(thread.start(path(QStringLiteral("a.zip")), path(QStringLiteral("out/deep"))));
+    QVERIFY(thread.start(zip, path(QStringLiteral("out/deep"))));
     QVERIFY(waitDone(thread));
-    QCOMPARE(report.error.size(), 1);
-    QCOMPARE(report.errorCode(), code);
-    QCOMPARE(report.progress.size(), 0);
-    QCOMPARE(report.finish.size(), 0);
-    QVERIFY(QFileInfo(path(QStringLiteral("out/deep"))).isDir()); // made before the archive is looked at
+    QCOMPARE(report.progressList(), progress);
+    if (code == 0) {
+        QCOMPARE(report.error.size(), 0);
+        QCOMPARE(report.finish.size(), 1);
+        QCOMPARE(report.finish.first().first().toString(), QDir(path(QStringLiteral("out/deep"))).absolutePath());
+    } else {
+        QCOMPARE(report.error.size(), 1);
+        QCOMPARE(report.errorCode(), code);
+        QCOMPARE(report.finish.size(), 0);
+    }
+    // Made before the archive is looked at, where it can be made.
+    QCOMPARE(QFileInfo(path(QStringLiteral("out/deep"))).isDir(), !targetBlocked);
+}
+
+void ZipExtractionThreadTest::backslashNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("code"); // 0: finishes
+    QTest::addColumn<QString>("file"); // written with the entry's content, below out
+    QTest::addColumn<QString>("dir");  // made, below out
+
+    QTest::newRow("file") << QStringLiteral("win\\sub\\file.txt") << 0 << QStringLiteral("win/sub/file.txt") << QString();
+    QTest::newRow("directory entry") << QStringLiteral("win\\sub/") << 0 << QString() << QStringLiteral("win/sub");
+    // Only a name ending in "/" is a directory entry; this one is a file
+    // whose path names a folder, and no file can be written there.
+    QTest::newRow("file named like a folder") << QStringLiteral("win\\sub\\") << int(ZipExtractionThread::WriteFailed)
+                                              << QString() << QString();
 }
 
 void ZipExtractionThreadTest::backslashNames()
 {
-    QVERIFY(makeZip(path(QStringLiteral("a.zip")),
-                    QList<QPair<QString, QByteArray>>{{QStringLiteral("win\\sub\\file.txt"), "windows"}}));
+    QFETCH(QString, name);
+    QFETCH(int, code);
+    QFETCH(QString, file);
+    QFETCH(QString, dir);
+    const QByteArray content = name.endsWith(QLatin1Char('/')) ? QByteArray() : QByteArray("windows");
+    QVERIFY(makeZip(path(QStringLiteral("a.zip")), QList<QPair<QString, QByteArray>>{{name, content}}));
     ZipExtractionThread thread;
     Report report(&thread);
     QVERIFY(thread.start(path(QStringLiteral("a.zip")), path(QStringLiteral("out"))));
     QVERIFY(waitDone(thread));
-    QCOMPARE(report.finish.size(), 1);
-    QCOMPARE(readFile(path(QStringLiteral("out/win/sub/file.txt"))), QByteArray("windows"));
+    QCOMPARE(report.errorCode(), code == 0 ? -1 : code);
+    QCOMPARE(report.finish.size(), code == 0 ? 1 : 0);
+    if (!file.isEmpty())
+        QCOMPARE(readFile(path(QStringLiteral("out/") + file)), content);
+    if (!dir.isEmpty())
+        QVERIFY(QFileInfo(path(QStringLiteral("out/") + dir)).isDir());
+    QVERIFY(!QFileInfo(path(QStringLiteral("out/win/sub"))).isFile());
 }
 
 void ZipExtractionThreadTest::existingSubdirectoriesRemoved()
@@ -274,21 +333,24 @@ void ZipExtractionThreadTest::linkedSubdirectoryIsNotFollowed()
 void ZipExtractionThreadTest::entryLeavingTarget_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<QString>("placedAt"); // below t/out; empty: refused
 
-    QTest::newRow("parent") << QStringLiteral("../evil.txt") << false;
-    QTest::newRow("deep climb") << QStringLiteral("a/../../evil.txt") << false;
-    QTest::newRow("backslash climb") << QStringLiteral("..\\evil.txt") << false;
-    QTest::newRow("absolute") << QStringLiteral("/tmp/evil.txt") << false;
-    QTest::newRow("drive letter") << QStringLiteral("C:/evil.txt") << false;
-    QTest::newRow("climbing directory") << QStringLiteral("../evildir/") << false;
-    QTest::newRow("down and up again") << QStringLiteral("a/../evil.txt") << true;
+    QTest::newRow("parent") << QStringLiteral("../evil.txt") << QString();
+    QTest::newRow("deep climb") << QStringLiteral("a/../../evil.txt") << QString();
+    QTest::newRow("backslash climb") << QStringLiteral("..\\evil.txt") << QString();
+    QTest::newRow("absolute climb") << QStringLiteral("/../evil.txt") << QString();
+    QTest::newRow("climbing directory") << QStringLiteral("../evildir/") << QString();
+    QTest::newRow("down and up again") << QStringLiteral("a/../evil.txt") << QStringLiteral("evil.txt");
+    // Appended to the target, a leading "/" or a drive letter names a
+    // folder inside it.
+    QTest::newRow("absolute") << QStringLiteral("/tmp/evil.txt") << QStringLiteral("tmp/evil.txt");
+    QTest::newRow("drive letter") << QStringLiteral("C:/evil.txt") << QStringLiteral("C:/evil.txt");
 }
 
 void ZipExtractionThreadTest::entryLeavingTarget()
 {
     QFETCH(QString, name);
-    QFETCH(bool, allowed);
+    QFETCH(QString, placedAt);
 
     QVERIFY(makeZip(path(QStringLiteral("a.zip")),
                     QList<QPair<QString, QByteArray>>{{QStringLiteral("first.txt"), "first"},
@@ -304,9 +366,10 @@ void ZipExtractionThreadTest::entryLeavingTarget()
              QStringList{QStringLiteral("out")});
     QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/evil.txt")));
     QCOMPARE(readFile(path(QStringLiteral("t/out/first.txt"))), QByteArray("first"));
-    if (allowed) {
+    if (!placedAt.isEmpty()) {
         QCOMPARE(report.finish.size(), 1);
-        QCOMPARE(readFile(path(QStringLiteral("t/out/evil.txt"))), QByteArray("evil"));
+        QCOMPARE(readFile(path(QStringLiteral("t/out/") + placedAt)), QByteArray("evil"));
+        QCOMPARE(readFile(path(QStringLiteral("t/out/last.txt"))), QByteArray("last"));
     } else {
         QCOMPARE(report.errorCode(), int(ZipExtractionThread::WriteFailed));
         QCOMPARE(report.finish.size(), 0);
@@ -314,6 +377,47 @@ void ZipExtractionThreadTest::entryLeavingTarget()
         QCOMPARE(QDir(path(QStringLiteral("t/out"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("first.txt")});
     }
+}
+
+void ZipExtractionThreadTest::targetAboveKeptDirectory_data()
+{
+    QTest::addColumn<QString>("target"); // below the test folder, which holds contents/ and other/
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("parent") << QStringLiteral("contents/..") << true;
+    QTest::newRow("link to the parent") << QStringLiteral("up") << true;
+    QTest::newRow("contents itself") << QStringLiteral("contents") << false;
+    QTest::newRow("below contents") << QStringLiteral("contents/sub") << false;
+    QTest::newRow("sibling with dots") << QStringLiteral("contents..") << false;
+}
+
+void ZipExtractionThreadTest::targetAboveKeptDirectory()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, refused);
+    QVERIFY(QDir().mkpath(path(QStringLiteral("contents/keep"))));
+    QVERIFY(QDir().mkpath(path(QStringLiteral("other"))));
+    QVERIFY(writeFile(path(QStringLiteral("contents/keep/k.txt")), "k"));
+    QVERIFY(writeFile(path(QStringLiteral("other/o.txt")), "o"));
+    QVERIFY(QFile::link(m_dir->path(), path(QStringLiteral("up"))));
+    QVERIFY(makeZip(path(QStringLiteral("a.zip")), QList<QPair<QString, QByteArray>>{{QStringLiteral("x.txt"), "x"}}));
+
+    ZipExtractionThread thread;
+    Report report(&thread);
+    QVERIFY(thread.start(path(QStringLiteral("a.zip")), path(target), path(QStringLiteral("contents"))));
+    QVERIFY(waitDone(thread));
+    if (refused) {
+        QCOMPARE(report.errorCode(), int(ZipExtractionThread::WriteFailed));
+        QCOMPARE(report.progress.size(), 0);
+        QCOMPARE(report.finish.size(), 0);
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("x.txt"))));
+    } else {
+        QCOMPARE(report.finish.size(), 1);
+        QCOMPARE(readFile(path(target + QStringLiteral("/x.txt"))), QByteArray("x"));
+    }
+    QCOMPARE(readFile(path(QStringLiteral("other/o.txt"))), QByteArray("o"));
+    // Clearing the contents folder itself as the target stays allowed.
+    QCOMPARE(QFileInfo::exists(path(QStringLiteral("contents/keep/k.txt"))), target != QLatin1String("contents"));
 }
 
 void ZipExtractionThreadTest::unreadableEntryStops_data()
