@@ -1,6 +1,7 @@
 // The key-value store and SQL commands of the dispatcher. The synchronous
 // commands answer before they return; saveDBItems, loadDBItems and getDBKeys
-// run on the global thread pool and answer through onInvokeJSCall.
+// are started by the store (on the global thread pool, or queued on this
+// thread inside a page transaction) and answer later through onInvokeJSCall.
 #include "JSInterface.h"
 
 namespace {

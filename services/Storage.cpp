@@ -71,6 +71,23 @@ QString nonNull(const QString& text)
     return text.isNull() ? QStringLiteral("") : text;
 }
 
+// Whether `db` is inside a transaction. SQLite refuses BEGIN within one; a
+// BEGIN it accepts is deferred, takes no lock, and is ended at once.
+bool inTransaction(const QSqlDatabase& db)
+{
+    QSqlQuery probe(db);
+    if (!probe.exec(QStringLiteral("BEGIN")))
+        return true;
+    probe.exec(QStringLiteral("COMMIT"));
+    return false;
+}
+
+// A path SQLite opens as a database private to its connection.
+bool isPrivateDatabase(const QString& path)
+{
+    return path.isEmpty() || path == QLatin1String(":memory:");
+}
+
 QVariantMap answer(const QString& uuid)
 {
     QVariantMap data;
@@ -297,29 +314,45 @@ void Storage::saveDBItems(const QString& uuid, const QVariantMap& items)
             values.append(m_cipher.encryptText(it.value().toString()));
         }
 
-        // The whole batch is one transaction: after a crash either all of it
-        // is stored or none, and what was stored before is untouched. It takes
-        // the write lock up front, so it waits (busy timeout) for another
-        // writer rather than failing half-way through.
-        QSqlQuery query(db);
-        if (query.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        // Outside a transaction the whole batch is one transaction of its
+        // own: after a crash either all of it is stored or none, and what was
+        // stored before is untouched. It takes the write lock up front, so it
+        // waits (busy timeout) for another writer rather than failing
+        // half-way through. Inside a transaction the page holds on this
+        // connection it is a savepoint instead: a failing batch is undone
+        // whole, and the page's commit or rollback decides about the rest.
+        QSqlQuery begin(db);
+        bool nested = false;
+        bool begun = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        if (!begun && inTransaction(db)) {
+            nested = true;
+            begun = begin.exec(QStringLiteral("SAVEPOINT save_items"));
+        }
+        if (begun) {
+            QSqlQuery query(db);
             ok = query.prepare(ReplaceItem);
             if (ok) {
                 query.addBindValue(keys);
                 query.addBindValue(values);
                 ok = query.execBatch(QSqlQuery::ValuesAsRows);
             }
+            const QString error = query.lastError().text();
             query.finish();
             QSqlQuery end(db);
-            if (ok)
-                ok = end.exec(QStringLiteral("COMMIT"));
-            if (!ok) {
-                qCDebug(lcStorage) << "saveDBItems failed:" << query.lastError().text()
-                                   << end.lastError().text();
-                end.exec(QStringLiteral("ROLLBACK"));
+            if (nested) {
+                if (!ok)
+                    end.exec(QStringLiteral("ROLLBACK TO save_items"));
+                ok = end.exec(QStringLiteral("RELEASE save_items")) && ok;
+            } else {
+                if (ok)
+                    ok = end.exec(QStringLiteral("COMMIT"));
+                if (!ok)
+                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
             }
+            if (!ok)
+                qCDebug(lcStorage) << "saveDBItems failed:" << error << end.lastError().text();
         } else {
-            qCDebug(lcStorage) << "saveDBItems cannot begin:" << query.lastError().text();
+            qCDebug(lcStorage) << "saveDBItems cannot begin:" << begin.lastError().text();
         }
     }
     emit invokeJSCall(ok ? QStringLiteral("saveDBItemsDone") : QStringLiteral("saveDBItemsError"),
@@ -331,11 +364,12 @@ void Storage::loadDBItems(const QString& uuid, const QStringList& keys)
     QVariantMap found;
     QSqlDatabase db = connection();
     if (db.isValid() && !keys.isEmpty()) {
-        // Several statements read one snapshot.
+        // Several statements read one snapshot. A savepoint nests inside a
+        // transaction the page may have open on this connection.
         const bool chunked = keys.size() > MaxKeysPerStatement;
         QSqlQuery query(db);
         if (chunked)
-            query.exec(QStringLiteral("BEGIN"));
+            query.exec(QStringLiteral("SAVEPOINT load_items"));
         const bool ok = runForKeys(query, SelectItems, keys, [&](const QSqlQuery& row) {
             found.insert(unshiftKey(row.value(0).toString()),
                          nonNull(m_cipher.decryptText(row.value(1).toString())));
@@ -344,7 +378,7 @@ void Storage::loadDBItems(const QString& uuid, const QStringList& keys)
             found.clear();
         query.finish();
         if (chunked)
-            QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+            QSqlQuery(db).exec(QStringLiteral("RELEASE load_items"));
     }
     QVariantMap data = answer(uuid);
     data.insert(QStringLiteral("data"), found);
@@ -473,17 +507,74 @@ QFuture<void> Storage::track(const QFuture<void>& future)
     return future;
 }
 
+// Where a worker operation runs. Normally on the global thread pool, with the
+// pool thread's own connection. On the store's own (interface) thread's
+// connection instead, queued there so that it still answers after the call
+// that started it has returned:
+// - when the path names no shared file (empty, ":memory:"): every connection
+//   has a database of its own, and only the interface thread's holds the
+//   page's data;
+// - while the interface thread's connection is inside a transaction the
+//   page began: the operation then belongs to that transaction, sees its
+//   uncommitted rows, and its writes are committed or rolled back with it.
+// A call from another thread cannot look at the interface thread's
+// connection; unless the database is private it goes to the pool.
+bool Storage::runsOnInterfaceThread()
+{
+    {
+        QMutexLocker locker(&m_registry->mutex);
+        if (!m_registry->opened)
+            return false;
+        if (isPrivateDatabase(m_registry->path))
+            return true;
+    }
+    if (QThread::currentThread() != thread())
+        return false;
+    const QSqlDatabase db = connection();
+    return db.isValid() && inTransaction(db);
+}
+
+QFuture<void> Storage::start(const std::function<void()>& work)
+{
+    if (!runsOnInterfaceThread())
+        return track(QtConcurrent::run(work));
+
+    // The future finishes when the queued call has run, or is cancelled when
+    // the store is destroyed first and the call is dropped with it.
+    struct Completion
+    {
+        QFutureInterface<void> future;
+        bool ran = false;
+        Completion() { future.reportStarted(); }
+        ~Completion()
+        {
+            if (!ran)
+                future.reportCanceled();
+            future.reportFinished();
+        }
+    };
+    const auto completion = std::make_shared<Completion>();
+    QMetaObject::invokeMethod(
+        this,
+        [work, completion]() {
+            work();
+            completion->ran = true;
+        },
+        Qt::QueuedConnection);
+    return completion->future.future();
+}
+
 QFuture<void> Storage::startSaveDBItems(const QString& uuid, const QVariantMap& items)
 {
-    return track(QtConcurrent::run(this, &Storage::saveDBItems, uuid, items));
+    return start([this, uuid, items]() { saveDBItems(uuid, items); });
 }
 
 QFuture<void> Storage::startLoadDBItems(const QString& uuid, const QStringList& keys)
 {
-    return track(QtConcurrent::run(this, &Storage::loadDBItems, uuid, keys));
+    return start([this, uuid, keys]() { loadDBItems(uuid, keys); });
 }
 
 QFuture<void> Storage::startGetDBKeys(const QString& uuid, const QString& pattern)
 {
-    return track(QtConcurrent::run(this, &Storage::getDBKeys, uuid, pattern));
+    return start([this, uuid, pattern]() { getDBKeys(uuid, pattern); });
 }

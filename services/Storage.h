@@ -11,6 +11,7 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 
 class QThread;
@@ -27,12 +28,15 @@ class QThread;
 // when that thread ends.
 //
 // The synchronous operations run on the calling thread's connection; for the
-// page that is the interface thread, so a transaction begun with
-// beginTransaction() belongs to the interface thread's connection and covers
-// only the synchronous commands. The worker operations (saveDBItems,
-// loadDBItems, getDBKeys) run on pool threads with their own connections;
-// a worker write that meets an open page transaction waits for its commit or
-// rollback, up to the busy timeout, and then reports its Error event.
+// page that is the interface thread, the store's own thread. The worker
+// operations (saveDBItems, loadDBItems, getDBKeys) normally run on pool
+// threads with their own connections. While the interface thread's
+// connection is inside a transaction, and always when the path names no
+// shared file (empty, ":memory:"), they run queued on the interface thread's
+// connection instead, so that they see what the page sees there and, inside
+// a page transaction, commit or roll back with it. A worker write on a pool
+// thread that meets another connection's write lock waits for it, up to the
+// busy timeout, and then reports its Error event.
 class Storage : public QObject
 {
     Q_OBJECT
@@ -67,9 +71,12 @@ public:
     void loadDBItems(const QString& uuid, const QStringList& keys);
     void getDBKeys(const QString& uuid, const QString& pattern);
 
-    // Start the worker operations on the global thread pool with copies of
-    // the arguments. The store keeps track of them so that its destructor
-    // waits for those still running.
+    // Start the worker operations with copies of the arguments: on the global
+    // thread pool, or queued on the store's thread (see above); either way
+    // they answer after the call has returned. The store keeps track of the
+    // pool's so that its destructor waits for those still running; a queued
+    // one's future finishes only when the store's thread runs it, so that
+    // thread must not wait for it.
     QFuture<void> startSaveDBItems(const QString& uuid, const QVariantMap& items);
     QFuture<void> startLoadDBItems(const QString& uuid, const QStringList& keys);
     QFuture<void> startGetDBKeys(const QString& uuid, const QString& pattern);
@@ -88,6 +95,8 @@ private:
     QSqlDatabase connection();
     void closeConnectionOfCurrentThread();
     QFuture<void> track(const QFuture<void>& future);
+    bool runsOnInterfaceThread();
+    QFuture<void> start(const std::function<void()>& work);
     bool runStatement(QSqlDatabase& db, const QString& query, const QVariantList& params,
                       QVariantList& rows);
 

@@ -189,6 +189,31 @@ class StorageTest(ShellTestCase):
         self.assertEqual(db.execute("select count(*) from log").fetchone()[0], 40)
         self.assertEqual(db.execute("pragma integrity_check").fetchone()[0], "ok")
 
+    def test_worker_commands_inside_a_transaction(self):
+        self.shell.course({"index.html": page(r"""
+            await call(shell, "initialize");
+            for (var end of ["dbRollback", "dbCommit"]) {
+                var r = await call(shell, "dbTransaction");
+                eq(r.name, "dbTransactionFinish", end + ": begin");
+                await call(shell, "saveDBItem", "page-" + end, "p");
+                r = await call(shell, "saveDBItems", {["batch-" + end]: 1});
+                eq([r.name, r.data], ["saveDBItemsDone", {uuid: r.uuid}], end + ": saveDBItems inside");
+                r = await call(shell, "loadDBItems", ["page-" + end, "batch-" + end]);
+                eq(r.data.data, {["page-" + end]: "p", ["batch-" + end]: "1"}, end + ": loads see the transaction");
+                r = await call(shell, "getDBKeys", "-" + end);
+                eq(r.data.data.sort(), ["batch-" + end, "page-" + end], end + ": keys see the transaction");
+                r = await call(shell, end);
+                eq(r.name, end + "Finish", end);
+            }
+            r = await call(shell, "getDBKeys", "-db");
+            eq(r.data.data.sort(), ["batch-dbCommit", "page-dbCommit"], "commit keeps, rollback undoes");
+        """)})
+        run = self.shell.run(timeout=120)
+        self.assertPagePassed(run)
+        db = self.outside()
+        keys = sorted(k for (k,) in db.execute("select key from stored_values"))
+        self.assertEqual(keys, sorted([shifted("batch-dbCommit"), shifted("page-dbCommit")]))
+
     def test_killed_during_large_save(self):
         seed_and_flood = page(r"""
             var r = await call(shell, "initialize");

@@ -187,6 +187,76 @@ private slots:
         QCOMPARE(e.name, QStringLiteral("getDBKeysFinish"));
         QCOMPARE(e.data.value(QStringLiteral("data")).toStringList(), QStringList{QStringLiteral("k")});
     }
+
+    void workerCommandsJoinThePageTransaction_data()
+    {
+        QTest::addColumn<bool>("commit");
+        QTest::newRow("commit") << true;
+        QTest::newRow("rollback") << false;
+    }
+
+    void workerCommandsJoinThePageTransaction()
+    {
+        QFETCH(bool, commit);
+        m_dispatcher->initialize(QStringLiteral("i"));
+        // The store's file outlives one row: keys of their own for each.
+        const QString page = QStringLiteral("page-") + QLatin1String(QTest::currentDataTag());
+        const QString worker = QStringLiteral("worker-") + QLatin1String(QTest::currentDataTag());
+        QCOMPARE(within([&] { m_dispatcher->dbTransaction(QStringLiteral("t")); }).at(0).name,
+                 QStringLiteral("dbTransactionFinish"));
+        within([&] { m_dispatcher->saveDBItem(QStringLiteral("s"), page, QStringLiteral("p")); });
+
+        QVERIFY(within([&] {
+                    m_dispatcher->saveDBItems(QStringLiteral("w"), {{worker, 1}});
+                    m_dispatcher->loadDBItems(QStringLiteral("l"), {page, worker});
+                    m_dispatcher->getDBKeys(QStringLiteral("g"), worker);
+                }).isEmpty());
+        Event e = later(QStringLiteral("w"));
+        QCOMPARE(e.name, QStringLiteral("saveDBItemsDone"));
+        QCOMPARE(e.data, uuidOnly(QStringLiteral("w")));
+        QVERIFY(e.onInterfaceThread);
+        e = later(QStringLiteral("l"));
+        QCOMPARE(e.name, QStringLiteral("loadDBItemsDone"));
+        QCOMPARE(e.data.value(QStringLiteral("data")).toMap(),
+                 (QVariantMap{{page, QStringLiteral("p")}, {worker, QStringLiteral("1")}}));
+        e = later(QStringLiteral("g"));
+        QCOMPARE(e.name, QStringLiteral("getDBKeysFinish"));
+        QCOMPARE(e.data.value(QStringLiteral("data")).toStringList(), QStringList{worker});
+        QCoreApplication::processEvents();
+        QCOMPARE(m_events.size(), 3);
+
+        QList<Event> events = within([&] {
+            if (commit)
+                m_dispatcher->dbCommit(QStringLiteral("end"));
+            else
+                m_dispatcher->dbRollback(QStringLiteral("end"));
+        });
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events.at(0).name, commit ? QStringLiteral("dbCommitFinish") : QStringLiteral("dbRollbackFinish"));
+
+        m_events.clear();
+        m_dispatcher->loadDBItems(QStringLiteral("after"), {page, worker});
+        QCOMPARE(later(QStringLiteral("after")).data.value(QStringLiteral("data")).toMap().size(), commit ? 2 : 0);
+    }
+
+    void workerCommandsSeeAPrivateStore()
+    {
+        QCOMPARE(within([this] {
+                     m_dispatcher->initializePlugin(QStringLiteral("p"), QStringLiteral("Storage"),
+                                                    QVariantMap{{QStringLiteral("path"), QStringLiteral(":memory:")}});
+                 }).at(0).name,
+                 QStringLiteral("initializePluginDone"));
+        within([this] { m_dispatcher->saveDBItem(QStringLiteral("s"), QStringLiteral("ui"), QStringLiteral("u")); });
+        QVERIFY(within([this] {
+                    m_dispatcher->saveDBItems(QStringLiteral("w"), {{QStringLiteral("worker"), QStringLiteral("w")}});
+                    m_dispatcher->loadDBItems(QStringLiteral("l"), {QStringLiteral("ui"), QStringLiteral("worker")});
+                }).isEmpty());
+        QCOMPARE(later(QStringLiteral("w")).name, QStringLiteral("saveDBItemsDone"));
+        const Event e = later(QStringLiteral("l"));
+        QVERIFY(e.onInterfaceThread);
+        QCOMPARE(e.data.value(QStringLiteral("data")).toMap(),
+                 (QVariantMap{{QStringLiteral("ui"), QStringLiteral("u")}, {QStringLiteral("worker"), QStringLiteral("w")}}));
+    }
 };
 
 QTEST_MAIN(StorageCommandsTest)

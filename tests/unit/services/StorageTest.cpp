@@ -134,7 +134,11 @@ private slots:
     void batchFailureKeepsEarlierRuns();
     void transactions();
     void commandsBeforeOpenFail();
-    void workerWriteWaitsForPageTransaction();
+    void workerWriteWaitsForAnotherWriter();
+    void workerCommandsJoinPageTransaction_data();
+    void workerCommandsJoinPageTransaction();
+    void privateDatabaseKeepsWorkersOnInterfaceThread_data();
+    void privateDatabaseKeepsWorkersOnInterfaceThread();
     void reopenSwitchesFile();
     void concurrentCommands();
     void killedDuringLargeSave();
@@ -455,22 +459,160 @@ void StorageTest::commandsBeforeOpenFail()
     QVERIFY(!m_storage->saveDBItem(QStringLiteral("a"), QStringLiteral("b")));
 }
 
-void StorageTest::workerWriteWaitsForPageTransaction()
+void StorageTest::workerWriteWaitsForAnotherWriter()
 {
     Answers answers(m_storage);
-    QVERIFY(m_storage->dbTransaction());
-    QVERIFY(m_storage->saveDBItem(QStringLiteral("page"), QStringLiteral("p")));
+    const QString other = QStringLiteral("other-writer");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), other);
+        db.setDatabaseName(m_path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(query.exec(QStringLiteral("insert into stored_values values ('vrphrqh', 'x')")));
+    }
 
     m_storage->startSaveDBItems(QStringLiteral("worker"), itemsOf(QStringLiteral("w"), 10));
-    // While the page's transaction holds the write lock the worker waits; it
+    // While the other connection holds the write lock the worker waits; it
     // must not give up with an error.
     QTest::qWait(300);
     QVERIFY(answers.all.isEmpty());
 
-    QVERIFY(m_storage->dbCommit());
+    QVERIFY(QSqlQuery(QSqlDatabase::database(other, false)).exec(QStringLiteral("COMMIT")));
+    QSqlDatabase::removeDatabase(other);
     QCOMPARE(answers.waitFor(QStringLiteral("worker")).name, QStringLiteral("saveDBItemsDone"));
-    QCOMPARE(m_storage->loadDBItem(QStringLiteral("page")), QStringLiteral("p"));
+    QVERIFY(!m_storage->loadDBItem(QStringLiteral("someone")).isNull());
     QCOMPARE(m_storage->loadDBItem(QStringLiteral("w9")), QStringLiteral("value of w9"));
+}
+
+void StorageTest::workerCommandsJoinPageTransaction_data()
+{
+    QTest::addColumn<bool>("byStatement");  // begun and ended with dbSql
+    QTest::addColumn<bool>("commit");
+
+    QTest::newRow("commit") << false << true;
+    QTest::newRow("rollback") << false << false;
+    QTest::newRow("statements, commit") << true << true;
+    QTest::newRow("statements, rollback") << true << false;
+}
+
+void StorageTest::workerCommandsJoinPageTransaction()
+{
+    QFETCH(bool, byStatement);
+    QFETCH(bool, commit);
+
+    Answers answers(m_storage);
+    QList<QThread*> emittingThreads;
+    connect(m_storage, &Storage::invokeJSCall, this,
+            [&emittingThreads]() { emittingThreads.append(QThread::currentThread()); }, Qt::DirectConnection);
+    QVariantList rows;
+    // Refuses one key, so that a batch holding it fails after its first row.
+    QVERIFY(m_storage->dbSql(QStringLiteral("create trigger refuse before insert on stored_values "
+                                            "when new.key = '%1' begin select raise(abort, 'refused'); end")
+                                 .arg(Storage::shiftKey(QStringLiteral("refused"))),
+                             {}, rows));
+    QVERIFY(m_storage->saveDBItem(QStringLiteral("before"), QStringLiteral("b")));
+
+    if (byStatement)
+        QVERIFY(m_storage->dbSql(QStringLiteral("begin"), {}, rows));
+    else
+        QVERIFY(m_storage->dbTransaction());
+    QVERIFY(m_storage->saveDBItem(QStringLiteral("page"), QStringLiteral("p")));
+
+    const QVariantMap items = itemsOf(QStringLiteral("w"), 3);
+    QFuture<void> save = m_storage->startSaveDBItems(QStringLiteral("save"), items);
+    m_storage->startSaveDBItems(QStringLiteral("failing"),
+                                {{QStringLiteral("a-first"), 1}, {QStringLiteral("refused"), 2}});
+    m_storage->startLoadDBItems(QStringLiteral("load"), {QStringLiteral("page"), QStringLiteral("w2"),
+                                                         QStringLiteral("a-first"), QStringLiteral("before")});
+    m_storage->startGetDBKeys(QStringLiteral("keys"), QString());
+    // Queued: nothing has answered within the calls.
+    QVERIFY(answers.all.isEmpty());
+    QVERIFY(!save.isFinished());
+
+    QCOMPARE(answers.waitFor(QStringLiteral("save")).name, QStringLiteral("saveDBItemsDone"));
+    QVERIFY(save.isFinished());
+    QCOMPARE(answers.waitFor(QStringLiteral("failing")).name, QStringLiteral("saveDBItemsError"));
+    const Answers::Answer loaded = answers.waitFor(QStringLiteral("load"));
+    QCOMPARE(loaded.name, QStringLiteral("loadDBItemsDone"));
+    QCOMPARE(loaded.data.value(QStringLiteral("data")).toMap(),
+             (QVariantMap{{QStringLiteral("page"), QStringLiteral("p")},
+                          {QStringLiteral("w2"), QStringLiteral("value of w2")},
+                          {QStringLiteral("before"), QStringLiteral("b")}}));
+    const Answers::Answer keys = answers.waitFor(QStringLiteral("keys"));
+    QCOMPARE(keys.name, QStringLiteral("getDBKeysFinish"));
+    QStringList keyList = keys.data.value(QStringLiteral("data")).toStringList();
+    keyList.sort();
+    QCOMPARE(keyList, (QStringList{QStringLiteral("before"), QStringLiteral("page"), QStringLiteral("w0"),
+                                   QStringLiteral("w1"), QStringLiteral("w2")}));
+    QCoreApplication::processEvents();
+    QCOMPARE(answers.all.size(), 4);
+    QCOMPARE(emittingThreads.size(), 4);
+    QCOMPARE(emittingThreads.count(QThread::currentThread()), 4);
+
+    // Still inside the page's transaction: nothing is visible outside yet.
+    {
+        OutsideView outside(m_path);
+        QCOMPARE(outside.storedValues().keys(), QStringList{Storage::shiftKey(QStringLiteral("before"))});
+    }
+    if (byStatement)
+        QVERIFY(m_storage->dbSql(commit ? QStringLiteral("commit") : QStringLiteral("rollback"), {}, rows));
+    else
+        QVERIFY(commit ? m_storage->dbCommit() : m_storage->dbRollback());
+
+    QStringList expected{QStringLiteral("before")};
+    if (commit)
+        expected << QStringLiteral("page") << items.keys();
+    {
+        OutsideView outside(m_path);
+        QStringList stored;
+        for (const QString& key : outside.storedValues().keys())
+            stored.append(Storage::unshiftKey(key));
+        stored.sort();
+        QCOMPARE(stored, expected);
+    }
+
+    // Outside a transaction the worker commands are back on the pool.
+    emittingThreads.clear();
+    m_storage->startLoadDBItems(QStringLiteral("after"), {QStringLiteral("w0")});
+    QCOMPARE(answers.waitFor(QStringLiteral("after")).data.value(QStringLiteral("data")).toMap().size(),
+             commit ? 1 : 0);
+    QCOMPARE(emittingThreads.size(), 1);
+    QVERIFY(emittingThreads.at(0) != QThread::currentThread());
+}
+
+void StorageTest::privateDatabaseKeepsWorkersOnInterfaceThread_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("empty path") << QString();
+    QTest::newRow("in memory") << QStringLiteral(":memory:");
+}
+
+void StorageTest::privateDatabaseKeepsWorkersOnInterfaceThread()
+{
+    QFETCH(QString, path);
+    QVERIFY(m_storage->open(path));
+    Answers answers(m_storage);
+    QList<QThread*> emittingThreads;
+    connect(m_storage, &Storage::invokeJSCall, this,
+            [&emittingThreads]() { emittingThreads.append(QThread::currentThread()); }, Qt::DirectConnection);
+
+    QVERIFY(m_storage->saveDBItem(QStringLiteral("ui"), QStringLiteral("u")));
+    m_storage->startSaveDBItems(QStringLiteral("save"), {{QStringLiteral("worker"), QStringLiteral("w")}});
+    m_storage->startLoadDBItems(QStringLiteral("load"), {QStringLiteral("ui"), QStringLiteral("worker")});
+    m_storage->startGetDBKeys(QStringLiteral("keys"), QString());
+    QVERIFY(answers.all.isEmpty());
+
+    QCOMPARE(answers.waitFor(QStringLiteral("save")).name, QStringLiteral("saveDBItemsDone"));
+    QCOMPARE(answers.waitFor(QStringLiteral("load")).data.value(QStringLiteral("data")).toMap(),
+             (QVariantMap{{QStringLiteral("ui"), QStringLiteral("u")}, {QStringLiteral("worker"), QStringLiteral("w")}}));
+    QStringList keys = answers.waitFor(QStringLiteral("keys")).data.value(QStringLiteral("data")).toStringList();
+    keys.sort();
+    QCOMPARE(keys, (QStringList{QStringLiteral("ui"), QStringLiteral("worker")}));
+    QCOMPARE(m_storage->loadDBItem(QStringLiteral("worker")), QStringLiteral("w"));
+    QCoreApplication::processEvents();
+    QCOMPARE(emittingThreads.size(), 3);
+    QCOMPARE(emittingThreads.count(QThread::currentThread()), 3);
 }
 
 void StorageTest::reopenSwitchesFile()
