@@ -3,9 +3,12 @@
 #include "ArchiveException.h"
 #include "ContentPassword.h"
 #include "SettingsManager.h"
+#include "ZipDecrypter.h"
+#include "ZipEntryDevice.h"
 #include "ZipEntryFile.h"
 
 #include <QFile>
+#include <QSet>
 #include <QMutexLocker>
 #include <memory>
 #include <quazip.h>
@@ -15,32 +18,18 @@
 
 namespace {
 
-// Code of an entry whose encryption does not match the password: the zip
-// library opens such entries without complaint and then yields garbage.
-constexpr int kPasswordMismatch = -110;
+constexpr int kCentralHeaderSize = 46;
+constexpr quint32 kCentralHeaderSignature = 0x02014b50;
+constexpr qint64 kMaxDirectorySize = 64 << 20;
 
-// Traditional zip encryption (the PKWARE stream cipher): decrypts the 12-byte
-// header in front of an encrypted entry and returns its last byte, which
-// the writer set to a check value.
-quint8 decryptCheckByte(const QByteArray& password, const char* header)
+quint16 le16(const uchar* p)
 {
-    const z_crc_t* table = get_crc_table();
-    auto crcStep = [table](quint32 crc, quint8 byte) { return quint32(table[(crc ^ byte) & 0xff] ^ (crc >> 8)); };
-    quint32 keys[3] = {0x12345678u, 0x23456789u, 0x34567890u};
-    auto update = [&keys, &crcStep](quint8 byte) {
-        keys[0] = crcStep(keys[0], byte);
-        keys[1] = (keys[1] + (keys[0] & 0xff)) * 134775813u + 1;
-        keys[2] = crcStep(keys[2], quint8(keys[1] >> 24));
-    };
-    for (char c : password)
-        update(quint8(c));
-    quint8 plain = 0;
-    for (int i = 0; i < 12; ++i) {
-        const quint32 temp = (keys[2] & 0xffff) | 2;
-        plain = quint8(header[i]) ^ quint8((temp * (temp ^ 1)) >> 8);
-        update(plain);
-    }
-    return plain;
+    return quint16(p[0] | (p[1] << 8));
+}
+
+quint32 le32(const uchar* p)
+{
+    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
 }
 
 // The zip library does not check the password: it opens an encrypted entry
@@ -48,8 +37,8 @@ quint8 decryptCheckByte(const QByteArray& password, const char* header)
 // given one, and then hands out garbage as content. Check that the entry's
 // encryption matches the password, and a given password against the check
 // byte of the encryption header (the CRC's high byte, or the high byte of
-// the DOS time, see below). A wrong password still passes with a chance of 1 in 256; the CRC
-// then fails at the end of the entry.
+// the DOS time, see below). A wrong password still passes with a chance of 1
+// in 256; the CRC then fails at the end of the entry.
 bool passwordMatches(QuaZip* zip, const QByteArray& password)
 {
     unzFile handle = zip->getUnzFile();
@@ -69,7 +58,7 @@ bool passwordMatches(QuaZip* zip, const QByteArray& password)
     if (dataStart < 12 || !archive.open(QIODevice::ReadOnly) || !archive.seek(dataStart - 12)
         || archive.read(header, 12) != 12)
         return false;
-    const quint8 check = decryptCheckByte(password, header);
+    const quint8 check = ZipDecrypter(password).decryptHeader(header);
     if (check == quint8(info.crc >> 24))
         return true;
     // The time instead: with a data descriptor (the common convention), and
@@ -94,17 +83,84 @@ ZipArchiveAccessManager::ZipArchiveAccessManager(const QString& archivePath, Set
         m_zip = nullptr;
         throw ArchiveException(code, QString());
     }
-    // Where each entry sits in the central directory, so that a device's own
-    // handle goes straight to its entry instead of scanning the directory.
-    // Names are compared exactly, as setCurrentFile does with the default
-    // (case-sensitive) setting here.
+    // What a device needs of each entry, so that opening one costs no
+    // directory scan. Names are compared exactly, as setCurrentFile does with
+    // the default (case-sensitive) setting here.
     unzFile handle = m_zip->getUnzFile();
+    QVector<QPair<QString, Entry>> listed;
+    QSet<QString> seen;
     for (bool more = m_zip->goToFirstFile(); more; more = m_zip->goToNextFile()) {
-        unz64_file_pos position;
+        Entry entry;
         const QString name = m_zip->getCurrentFileName();
         // The first of equal names wins, as in a directory scan.
-        if (!m_positions.contains(name) && unzGetFilePos64(handle, &position) == UNZ_OK)
-            m_positions.insert(name, position);
+        if (seen.contains(name) || unzGetFilePos64(handle, &entry.position) != UNZ_OK)
+            continue;
+        unz_file_info64 info;
+        if (unzGetCurrentFileInfo64(handle, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK) {
+            entry.device.compressedSize = qint64(info.compressed_size);
+            entry.device.size = qint64(info.uncompressed_size);
+            entry.device.crc = quint32(info.crc);
+            entry.device.dosDate = quint32(info.dosDate);
+            entry.device.method = quint16(info.compression_method);
+            entry.device.flags = quint16(info.flag);
+            entry.device.nameLength = quint16(info.size_filename);
+            entry.device.extraLength = quint16(info.size_file_extra);
+            entry.recordLength = kCentralHeaderSize + qint64(info.size_filename) + qint64(info.size_file_extra)
+                + qint64(info.size_file_comment);
+        }
+        seen.insert(name);
+        listed.append(qMakePair(name, entry));
+    }
+    findLocalHeaders(listed);
+    m_entries.reserve(listed.size());
+    for (const auto& named : qAsConst(listed))
+        m_entries.insert(named.first, named.second);
+}
+
+void ZipArchiveAccessManager::findLocalHeaders(QVector<QPair<QString, Entry>>& entries)
+{
+    // The zip library keeps the offset of an entry's local header to itself.
+    // Read it from the entry's central directory record, which the library
+    // has just read at the same place (directory positions count from the
+    // start of the zip data; an archive with data in front of that is left
+    // to the library). A record that disagrees with what the library read
+    // leaves the entry to the library as well, and so do compression
+    // methods and encryption other than stored, deflated and traditional.
+    qint64 first = -1;
+    qint64 end = 0;
+    for (const auto& named : qAsConst(entries)) {
+        const Entry& entry = named.second;
+        if (entry.recordLength == 0)
+            continue;
+        const qint64 at = qint64(entry.position.pos_in_zip_directory);
+        first = first < 0 ? at : qMin(first, at);
+        end = qMax(end, at + entry.recordLength);
+    }
+    // The records lie one after the other; a directory spread wider than
+    // any real one is not read into memory.
+    QFile archive(m_zip->getZipName());
+    if (first < 0 || end - first > kMaxDirectorySize || !archive.open(QIODevice::ReadOnly) || end > archive.size()
+        || !archive.seek(first))
+        return;
+    const QByteArray directory = archive.read(end - first);
+    if (directory.size() != end - first)
+        return;
+    const auto* bytes = reinterpret_cast<const uchar*>(directory.constData());
+    for (auto& named : entries) {
+        Entry& entry = named.second;
+        ZipEntryDevice::Entry& device = entry.device;
+        if (entry.recordLength == 0 || (device.method != 0 && device.method != Z_DEFLATED)
+            || (device.flags & 0x2040) != 0)
+            continue;
+        const uchar* record = bytes + (qint64(entry.position.pos_in_zip_directory) - first);
+        auto sizeMatches = [](quint32 field, qint64 size) { return field == 0xffffffffu || field == size; };
+        const quint32 headerOffset = le32(record + 42);
+        if (le32(record) == kCentralHeaderSignature && le16(record + 8) == device.flags
+            && le16(record + 10) == device.method && le32(record + 16) == device.crc
+            && sizeMatches(le32(record + 20), device.compressedSize) && sizeMatches(le32(record + 24), device.size)
+            && le16(record + 28) == device.nameLength && le16(record + 30) == device.extraLength
+            && headerOffset != 0xffffffffu)
+            device.headerOffset = headerOffset;
     }
 }
 
@@ -137,13 +193,21 @@ QByteArray ZipArchiveAccessManager::readFile(const QString& path)
     if (path.isEmpty() || !m_zip->setCurrentFile(path))
         throw ArchiveException(path.isEmpty() ? UNZ_END_OF_LIST_OF_FILE : m_zip->getZipError(),
                                QStringLiteral("file not found:") + path);
-    std::unique_ptr<QuaZipFile> device(static_cast<QuaZipFile*>(openFile(path)));
+    std::unique_ptr<QIODevice> device(openFile(path));
     QByteArray data = device->readAll();
-    // The zip library checks the entry's CRC only when it is closed; damaged
-    // content must not pass for the entry's bytes.
-    device->close();
-    if (device->getZipError() != UNZ_OK)
-        throw ArchiveException(device->getZipError(), QStringLiteral("cannot read file:") + path);
+    // Damaged content must not pass for the entry's bytes. Our own device
+    // fails the read that finds the damage; the zip library checks the CRC
+    // only when the entry is closed.
+    int code = UNZ_OK;
+    if (auto* entry = qobject_cast<ZipEntryDevice*>(device.get())) {
+        code = entry->zipError();
+    } else {
+        auto* file = static_cast<QuaZipFile*>(device.get());
+        file->close();
+        code = file->getZipError();
+    }
+    if (code != UNZ_OK)
+        throw ArchiveException(code, QStringLiteral("cannot read file:") + path);
     return data;
 }
 
@@ -156,11 +220,22 @@ QIODevice* ZipArchiveAccessManager::openFile(const QString& path)
         password = contentPassword();
 
     // A handle of its own on the archive file: independent of m_zip and of
-    // every other device, so no lock is needed here. m_positions is only
-    // read after construction.
-    const auto position = m_positions.constFind(path);
-    if (position == m_positions.constEnd())
+    // every other device, so no lock is needed here. m_entries is only read
+    // after construction.
+    const auto found = m_entries.constFind(path);
+    if (found == m_entries.constEnd())
         throw ArchiveException(UNZ_END_OF_LIST_OF_FILE, QStringLiteral("cannot open file:") + path);
+    if (found->device.headerOffset >= 0) {
+        std::unique_ptr<ZipEntryDevice> device(new ZipEntryDevice(m_zip->getZipName(), found->device));
+        const int code = device->openEntry(password);
+        password.fill('\0');
+        if (code != UNZ_OK)
+            throw ArchiveException(code, QStringLiteral("cannot open file:") + path);
+        return device.release();
+    }
+
+    // Entries our device does not read go through the zip library, on a
+    // handle of its own too.
     auto* zip = new QuaZip(m_zip->getZipName());
     if (!zip->open(QuaZip::mdUnzip)) {
         const int code = zip->getZipError();
@@ -169,7 +244,7 @@ QIODevice* ZipArchiveAccessManager::openFile(const QString& path)
     }
     // goToFirstFile() gives the handle a current file; the directory
     // position then makes the entry that current file.
-    unz64_file_pos target = position.value();
+    unz64_file_pos target = found->position;
     int code = zip->goToFirstFile() ? unzGoToFilePos64(zip->getUnzFile(), &target) : zip->getZipError();
     auto* file = new ZipEntryFile(zip);
     if (code == UNZ_OK) {
@@ -178,7 +253,7 @@ QIODevice* ZipArchiveAccessManager::openFile(const QString& path)
         if (!opened)
             code = file->getZipError() != UNZ_OK ? file->getZipError() : UNZ_INTERNALERROR;
         else if (!passwordMatches(zip, password))
-            code = kPasswordMismatch;
+            code = ZipEntryDevice::PasswordMismatch;
     }
     password.fill('\0');
     if (code != UNZ_OK) {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "ArchiveAccessManager.h"
+#include "ZipEntryDevice.h"
 
 #include <QHash>
 #include <QMutex>
+#include <QVector>
 #include <unzip.h>
 
 class QuaZip;
@@ -17,6 +19,11 @@ class SettingsManager;
 // so devices are read independently of each other and of the locked
 // operations. readFile calls openFile while holding the mutex, so openFile
 // must never take it.
+//
+// The entry table, built once at construction and only read afterwards,
+// holds what a device needs to go straight to an entry's data. Stored and
+// deflated entries, plain or with traditional encryption, are read by
+// ZipEntryDevice; anything else by the zip library (ZipEntryFile).
 class ZipArchiveAccessManager : public ArchiveAccessManager
 {
     Q_OBJECT
@@ -32,7 +39,7 @@ public:
     bool fileExists(const QString& path) override;
     // Throws ArchiveException "file not found:"+path for a missing entry,
     // and "cannot read file:"+path (zip library code) when the content does
-    // not match its CRC.
+    // not match its CRC or is otherwise damaged.
     QByteArray readFile(const QString& path) override;
     // Throws ArchiveException "cannot open file:"+path when the entry is
     // missing or cannot be opened: the zip library's code, or -110 when the
@@ -41,10 +48,17 @@ public:
     QIODevice* openFile(const QString& path) override;
 
 private:
+    struct Entry {
+        unz64_file_pos position{}; // in the central directory
+        qint64 recordLength = 0;  // of the central directory record, 0 if unread
+        ZipEntryDevice::Entry device; // headerOffset -1: read through the zip library
+    };
+
     SettingsManager* settings() const;
+    void findLocalHeaders(QVector<QPair<QString, Entry>>& entries);
 
     QuaZip* m_zip;
-    QHash<QString, unz64_file_pos> m_positions;
+    QHash<QString, Entry> m_entries;
     SettingsManager* m_settings;
     QMutex m_mutex;
 };
