@@ -183,8 +183,12 @@ bool ZipArchiveAccessManager::fileExists(const QString& path)
     // file), but no entry can be opened under it.
     if (path.isEmpty())
         return false;
-    QMutexLocker lock(&m_mutex);
-    return m_zip->setCurrentFile(path);
+    // Every request of the web view asks this; the entry table answers it
+    // without moving the shared handle (and so without the lock) exactly as
+    // a directory scan would, names longer than the library accepts included.
+    if (path.length() > QuaZip::MAX_FILE_NAME_LENGTH)
+        return false;
+    return m_entries.contains(path);
 }
 
 QByteArray ZipArchiveAccessManager::readFile(const QString& path)
