@@ -284,6 +284,10 @@ private slots:
                         delete manager.openFile(entry);
                     ++accepted;
                 } catch (const ArchiveException& e) {
+                    // readFile also checks the content: an entry whose check
+                    // byte happened to match fails on its CRC instead.
+                    if (whole && e.message() == QStringLiteral("cannot read file:") + entry)
+                        continue;
                     QCOMPARE(e.message(), QStringLiteral("cannot open file:") + entry);
                 }
             }
