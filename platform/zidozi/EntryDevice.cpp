@@ -1,5 +1,7 @@
 #include "EntryDevice.h"
 
+#include "ZipCrc32.h"
+
 #include "VerifiedEntries.h"
 
 #include <zlib.h>
@@ -135,7 +137,7 @@ qint64 EntryDevice::readData(char* data, qint64 maxSize)
         return got < 0 ? -1 : failWith(QStringLiteral("unexpected end of archive data"));
 
     if (m_checkCrc && m_crcPos == m_pos) {
-        m_crc = quint32(crc32(m_crc, reinterpret_cast<const Bytef*>(data), uInt(got)));
+        m_crc = zipCrc32(m_crc, data, got);
         m_crcPos += quint64(got);
     }
     m_pos += quint64(got);
