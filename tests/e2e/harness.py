@@ -276,7 +276,15 @@ class ShellTestCase(unittest.TestCase):
             time.sleep(0.1)
         return False
 
-    def assertPagePassed(self, run, expected_passes=None):
+    def assertPagePassed(self, run, expected_passes=None, allowed_warnings=()):
+        """The page reported no failure and finished, the program ended with
+        0, and the program itself logged no warning or worse beyond the
+        `allowed_warnings` (substrings of the lines that may occur)."""
+        unexpected = [line for line in run.log.split("\r\n")
+                      if line.startswith(("[warning] ", "[critical] ", "[fatal] "))
+                      and not line.split("] ", 1)[1].startswith("js: ")
+                      and not any(allowed in line for allowed in allowed_warnings)]
+        self.assertFalse(unexpected, "unexpected warnings in the log:\n" + "\n".join(unexpected))
         results = run.results()
         failures = [r for r in results if r.startswith("FAIL ")]
         detail = "\n".join(run.js_lines()[-40:]) + "\n--- stderr ---\n" + run.stderr[-3000:]
