@@ -72,11 +72,11 @@ void JSInterface::fsItemsCopy(QString uuid, QVariantMap paths)
     QVariantMap answer;
     answer.insert(QStringLiteral("uuid"), uuid);
     for (auto it = paths.constBegin(); it != paths.constEnd(); ++it) {
-        const QVariantMap spec = it.value().toMap();
-        const QString from = spec.value(QStringLiteral("from"), QString()).toString();
-        const QString to = spec.value(QStringLiteral("to"), QString()).toString();
-        const QString location = spec.value(QStringLiteral("location"), QStringLiteral("temporary")).toString();
-        const QString type = spec.value(QStringLiteral("type"), QStringLiteral("normal")).toString();
+        const QVariantMap fields = it.value().toMap();
+        const QString from = fields.value(QStringLiteral("from"), QString()).toString();
+        const QString to = fields.value(QStringLiteral("to"), QString()).toString();
+        const QString location = fields.value(QStringLiteral("location"), QStringLiteral("temporary")).toString();
+        const QString type = fields.value(QStringLiteral("type"), QStringLiteral("normal")).toString();
         QVariantMap item;
         const int code = copyItem(from, from, to, location, type, item);
         item.insert(QStringLiteral("code"), code);
