@@ -1,6 +1,7 @@
 #include "JSInterface.h"
 
 #include "ArchiveAccessManager.h"
+#include "PathsManager.h"
 
 JSInterface::JSInterface(ArchiveAccessManager* archive, QObject* parent)
     : QObject(parent), m_archive(archive)
@@ -28,6 +29,18 @@ JSInterface::~JSInterface()
     m_application.reset();
     m_pluginNames.clear();
     m_temporaryCopies.clear();
+}
+
+QVariantMap JSInterface::withUuid(const QString& uuid)
+{
+    QVariantMap data;
+    data.insert(QStringLiteral("uuid"), uuid);
+    return data;
+}
+
+QString JSInterface::contentsPath()
+{
+    return PathsManager::instance()->get(QStringLiteral("contentsPath"), QString());
 }
 
 void JSInterface::emitEvent(const QString& name, QVariantMap data)

@@ -131,6 +131,11 @@ private:
     // the wrapper root path and the archive holds it, else a plain file.
     QIODevice* openCopySource(const QString& from);
 
+    // A new event data map holding "uuid".
+    static QVariantMap withUuid(const QString& uuid);
+    // The contents directory, base of the page's relative paths.
+    static QString contentsPath();
+
     // Emits a page event; the map is passed by reference as the signal wants.
     void emitEvent(const QString& name, QVariantMap data);
 

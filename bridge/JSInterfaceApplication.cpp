@@ -19,13 +19,6 @@ Q_LOGGING_CATEGORY(lcApplicationCommands, "bridge.application")
 
 namespace {
 
-QVariantMap withUuid(const QString& uuid)
-{
-    QVariantMap data;
-    data.insert(QStringLiteral("uuid"), uuid);
-    return data;
-}
-
 // The version record that "initializeDone" and the Application plugin's
 // answer carry.
 QVariantMap versionRecord()

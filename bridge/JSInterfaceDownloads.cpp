@@ -23,11 +23,6 @@ const char* const FilePathProperty = "file_path";
 const char* const LastProgressProperty = "last_progress_bytes";
 const char* const AbortUuidProperty = "abort_uuid";
 
-QString contentsPath()
-{
-    return PathsManager::instance()->get(QStringLiteral("contentsPath"), QString());
-}
-
 } // namespace
 
 void JSInterface::connectDownloadsAndZip()

@@ -28,7 +28,7 @@ constexpr int kInvalidItem = 606;
 
 void JSInterface::fsItemsInfo(QString uuid, QVariantMap paths)
 {
-    const QString contents = PathsManager::instance()->get(QStringLiteral("contentsPath"), QString());
+    const QString contents = contentsPath();
     QVariantMap answer;
     answer.insert(QStringLiteral("uuid"), uuid);
     for (auto it = paths.constBegin(); it != paths.constEnd(); ++it) {
@@ -45,7 +45,7 @@ void JSInterface::fsItemsInfo(QString uuid, QVariantMap paths)
 
 void JSInterface::fsItemsDelete(QString uuid, QVariantMap paths)
 {
-    const QString contents = PathsManager::instance()->get(QStringLiteral("contentsPath"), QString());
+    const QString contents = contentsPath();
     QVariantMap answer;
     answer.insert(QStringLiteral("uuid"), uuid);
     for (auto it = paths.constBegin(); it != paths.constEnd(); ++it) {
@@ -125,7 +125,7 @@ int JSInterface::copyItem(const QString& registryKey, const QString& from, const
 
     const QString base = temporaryLocation
         ? QDir::tempPath()
-        : PathsManager::instance()->get(QStringLiteral("contentsPath"), QString()) + QLatin1Char('/');
+        : contentsPath() + QLatin1Char('/');
     const QString destination = QDir(base).filePath(to);
     const QFileInfo destinationInfo(destination);
     QDir().mkpath(destinationInfo.absolutePath());

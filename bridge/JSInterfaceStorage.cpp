@@ -4,17 +4,6 @@
 // thread inside a page transaction) and answer later through onInvokeJSCall.
 #include "JSInterface.h"
 
-namespace {
-
-QVariantMap withUuid(const QString& uuid)
-{
-    QVariantMap data;
-    data.insert(QStringLiteral("uuid"), uuid);
-    return data;
-}
-
-} // namespace
-
 void JSInterface::saveDBItem(QString uuid, QString key, QString value)
 {
     const bool ok = m_storage.saveDBItem(key, value);

@@ -15,11 +15,6 @@ const char* const FilePathProperty = "file_path";
 const char* const TargetPathProperty = "target_path";
 const char* const AbortUuidProperty = "abort_uuid";
 
-QString contentsPath()
-{
-    return PathsManager::instance()->get(QStringLiteral("contentsPath"), QString());
-}
-
 } // namespace
 
 QVariantMap JSInterface::extractionContext(const QString& uuidProperty) const
